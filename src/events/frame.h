@@ -1,0 +1,23 @@
+// The frame around every exported handler: banners, session binding, the
+// container's load and store, and the external UI handler.
+#pragma once
+
+#include <windows.h>
+#include <msi.h>
+
+struct HandlerSpec {
+    const wchar_t* name;    // banner label
+    bool deferred;          // reads its properties from the container
+    bool bindBeforeBanner;  // only OnRemoveAfter
+};
+
+// A handler's own steps: 0 to finish normally, anything else stops the run
+// at once with 1603 (no end banner, container not stored).
+using HandlerSteps = UINT (*)();
+
+UINT RunHandler(const HandlerSpec& spec, MSIHANDLE session, HandlerSteps steps);
+
+void BindSession(MSIHANDLE session);
+void UnbindSession();
+
+int WINAPI TamberMessageHandler(LPVOID context, UINT messageType, LPCWSTR message);

@@ -1,0 +1,45 @@
+// The exported installer handlers. Each is its frame plus its own steps.
+#include "deferred/deferred.h"
+#include "events/frame.h"
+
+namespace {
+
+constexpr bool kImmediate = false;
+constexpr bool kDeferred = true;
+
+// The flows of first installation, maintenance and removal are not built yet;
+// until then these handlers run only their frame.
+constexpr HandlerSteps kFlowNotBuilt = nullptr;
+
+}  // namespace
+
+extern "C" {
+
+UINT WINAPI OnBegin(MSIHANDLE h) { return RunHandler({L"OnBegin", kImmediate, false}, h, kFlowNotBuilt); }
+UINT WINAPI OnFirstBefore(MSIHANDLE h) { return RunHandler({L"OnFirstBefore", kImmediate, false}, h, kFlowNotBuilt); }
+UINT WINAPI OnFirstAfter(MSIHANDLE h) { return RunHandler({L"OnFirstAfter", kDeferred, false}, h, kFlowNotBuilt); }
+UINT WINAPI OnMainPrologue(MSIHANDLE h) {
+    return RunHandler({L"OnMaintPrologue", kImmediate, false}, h, kFlowNotBuilt);
+}
+UINT WINAPI OnMaintBefore(MSIHANDLE h) { return RunHandler({L"OnMaintBefore", kDeferred, false}, h, kFlowNotBuilt); }
+UINT WINAPI OnMaintAfter(MSIHANDLE h) { return RunHandler({L"OnMaintAfter", kDeferred, false}, h, kFlowNotBuilt); }
+UINT WINAPI OnRemovePrologue(MSIHANDLE h) {
+    return RunHandler({L"OnRemovePrologue", kImmediate, false}, h, kFlowNotBuilt);
+}
+UINT WINAPI OnRemoveBefore(MSIHANDLE h) { return RunHandler({L"OnRemoveBefore", kDeferred, false}, h, kFlowNotBuilt); }
+// Binds first: its container-loading lines precede its banner.
+UINT WINAPI OnRemoveAfter(MSIHANDLE h) { return RunHandler({L"OnRemoveAfter", kDeferred, true}, h, kFlowNotBuilt); }
+UINT WINAPI OnExecuteStub(MSIHANDLE h) {
+    return RunHandler({L"OnExecuteStub", kImmediate, false}, h, HandOverDeferredData);
+}
+UINT WINAPI OnInstallFinish(MSIHANDLE h) {
+    return RunHandler({L"OnInstallFinish", kImmediate, false}, h, kFlowNotBuilt);
+}
+
+// rundll32 entry after a restart: no banner, no session. Switching the
+// services to automatic start comes with driver and service control.
+void CALLBACK SetServicesStartTypeAuto2(HWND, HINSTANCE, LPSTR, int) {}
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+
+}  // extern "C"

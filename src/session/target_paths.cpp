@@ -1,0 +1,63 @@
+#include <vector>
+
+#include "deferred/deferred.h"
+#include "log/install_log.h"
+#include "session/container_read.h"
+#include "session/session.h"
+
+namespace {
+
+const wchar_t kLabel[] = L"GetTargetPath";
+constexpr DWORD kFirstReadChars = 200;
+
+const wchar_t* DescribeFailure(UINT result) {
+    switch (result) {
+        case ERROR_DIRECTORY: return L"The directory specified was not found in the Directory table. ";
+        case ERROR_INVALID_HANDLE: return L"An invalid or inactive handle was supplied. ";
+        case ERROR_INVALID_PARAMETER: return L"An invalid parameter was supplied. ";
+        case ERROR_MORE_DATA: return L"The buffer passed in was too small to hold the entire value. ";
+        default: return nullptr;
+    }
+}
+
+}  // namespace
+
+UINT GetTargetPath(XString directory, XString* path) {
+    if (g_hMsi == 0) {
+        LogMessage(0, kLabel, L"<%s>", L"g_hMsi==NULL");
+        return ERROR_INVALID_HANDLE;
+    }
+    if (!path) {
+        LogMessage(0, kLabel, L"<%s>", L"wsTargetPath==NULL");
+        return ERROR_INVALID_HANDLE;
+    }
+    directory.setEncoding(XString::Unicode);
+    if (IsUseCAD()) return ReadFromContainer(kLabel, directory, path);
+
+    std::vector<wchar_t> buffer(kFirstReadChars);
+    DWORD chars = kFirstReadChars;
+    UINT result = MsiGetTargetPathW(g_hMsi, directory.wvalue(), buffer.data(), &chars);
+    if (result == ERROR_MORE_DATA) {
+        LogMessage(0, kLabel, L"uRet==ERROR_MORE_DATA");
+        chars += 1;
+        buffer.assign(chars, L'\0');
+        result = MsiGetTargetPathW(g_hMsi, directory.wvalue(), buffer.data(), &chars);
+    }
+    if (result == ERROR_SUCCESS) {
+        *path = XString(buffer.data());
+    } else {
+        LogMessage(0, kLabel, L"uRet!=ERROR_SUCCESS");
+        if (const wchar_t* why = DescribeFailure(result)) LogMessage(0, kLabel, L"%s", why);
+        *path = XString();
+    }
+    LogMessage(0, kLabel, L"<%s>", path->wvalue());
+    return result;
+}
+
+UINT SetTargetPath(XString directory, XString path) {
+    if (g_hMsi == 0) return ERROR_INVALID_HANDLE;
+    directory.setEncoding(XString::Unicode);
+    path.setEncoding(XString::Unicode);
+    TheCADContainer().Set(directory, path);
+    return MsiSetTargetPathW(g_hMsi, directory.wvalue(), path.wvalue());
+}
