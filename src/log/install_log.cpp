@@ -148,8 +148,10 @@ bool InstallLog::OpenChildHandle(STARTUPINFOW* si) {
     SECURITY_DESCRIPTOR sd;
     if (!si || !InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION)) return false;
     SECURITY_ATTRIBUTES sa = {sizeof sa, &sd, TRUE};
-    HANDLE h = CreateFileW(path_.wvalue(), GENERIC_WRITE, FILE_SHARE_WRITE, &sa, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
+    // Shared for reading too: a grandchild may keep the inherited handle after
+    // the child ends, and the log must stay readable and appendable meanwhile.
+    HANDLE h = CreateFileW(path_.wvalue(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
     SetFilePointer(h, 0, nullptr, FILE_END);
     childHandle_.reset(h);

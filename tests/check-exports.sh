@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# check-exports.sh DLL...: each DLL exports exactly the handler table and
+# imports nothing but Windows system DLLs.
+set -uo pipefail
+
+expected="OnBegin
+OnExecuteStub
+OnFirstAfter
+OnFirstBefore
+OnInstallFinish
+OnMainPrologue
+OnMaintAfter
+OnMaintBefore
+OnRemoveAfter
+OnRemoveBefore
+OnRemovePrologue
+SetServicesStartTypeAuto2
+__tamber_version_info"
+system_dlls="advapi32.dll kernel32.dll msi.dll msvcrt.dll ole32.dll shell32.dll user32.dll"
+
+failed=0; checked=0
+for dll in "$@"; do
+  if [ ! -f "$dll" ]; then echo "FAIL $dll: missing"; failed=$((failed+1)); continue; fi
+  dump=$(x86_64-w64-mingw32-objdump -p "$dll")
+  exports=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$dump" | sed -n 's/^\s*\[ *[0-9]*\] //p' | sort)
+  if [ "$exports" != "$(sort <<<"$expected")" ]; then
+    echo "FAIL $dll exports:"; diff <(sort <<<"$expected") <(echo "$exports"); failed=$((failed+1))
+  fi
+  for imp in $(sed -n 's/^\s*DLL Name: //p' <<<"$dump" | tr 'A-Z' 'a-z'); do
+    case " $system_dlls " in *" $imp "*) ;; *) echo "FAIL $dll imports $imp"; failed=$((failed+1));; esac
+  done
+  # Exported names are undecorated: no stdcall "@N" suffix, no leading "_".
+  if grep -qE '@[0-9]+$' <<<"$exports"; then echo "FAIL $dll has decorated exports"; failed=$((failed+1)); fi
+  checked=$((checked+1))
+done
+echo "$((checked*3 - failed < 0 ? 0 : checked*3 - failed)) passed, $failed failed"
+[ "$failed" -eq 0 ] && [ "$checked" -eq "$#" ]

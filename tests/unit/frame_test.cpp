@@ -1,0 +1,129 @@
+// What every exported handler does around its own steps.
+#include <doctest.h>
+
+#include <string>
+
+#include "harness.h"
+
+namespace {
+
+const std::string kHashes(70, '#');
+
+// Index of the "<name> Function started|ended" line, checked to sit inside
+// its four-line banner.
+int BannerAt(const LogCapture& log, const std::string& name, const char* which) {
+    auto messages = log.Messages();
+    int at = log.Find("<" + name + "> Function " + which);
+    if (at < 2 || at + 1 >= static_cast<int>(messages.size())) return -1;
+    bool framed = messages[at - 2] == "<> " && messages[at - 1] == "<> " + kHashes && messages[at + 1] == "<> " + kHashes;
+    return framed ? at : -1;
+}
+
+}  // namespace
+
+TEST_CASE("each handler writes its banners around its own lines") {
+    struct Handler {
+        const char* exportName;
+        const char* bannerName;
+    };
+    const Handler handlers[] = {
+        {"OnBegin", "OnBegin"},
+        {"OnFirstBefore", "OnFirstBefore"},
+        {"OnMainPrologue", "OnMaintPrologue"},
+        {"OnRemovePrologue", "OnRemovePrologue"},
+        {"OnInstallFinish", "OnInstallFinish"},
+        {"OnFirstAfter", "OnFirstAfter"},
+        {"OnMaintBefore", "OnMaintBefore"},
+        {"OnMaintAfter", "OnMaintAfter"},
+        {"OnRemoveBefore", "OnRemoveBefore"},
+    };
+    for (const Handler& h : handlers) {
+        CAPTURE(h.exportName);
+        TestPackage pkg;
+        LogCapture log;
+        CHECK(CallHandler(h.exportName, pkg.Session()) == ERROR_SUCCESS);
+        auto messages = log.Messages();
+        CHECK(BannerAt(log, h.bannerName, "started") == 2);
+        CHECK(BannerAt(log, h.bannerName, "ended") == static_cast<int>(messages.size()) - 2);
+        CHECK(log.Find("<DeMarshal_CAD> Entering") == 4);
+    }
+}
+
+TEST_CASE("OnRemoveAfter loads the container before its banner") {
+    TestPackage pkg;
+    pkg.Property(L"CustomActionData", L"[[INSTALLDIR=C:\\Apps\\Client\\]]|");
+    LogCapture log;
+    CHECK(CallHandler("OnRemoveAfter", pkg.Session()) == ERROR_SUCCESS);
+    CHECK(log.Find("<DeMarshal_CAD> Entering") == 0);
+    int started = BannerAt(log, "OnRemoveAfter", "started");
+    CHECK(started > log.Find("<GetProperty> Entering with property CustomActionData"));
+    CHECK(BannerAt(log, "OnRemoveAfter", "ended") == static_cast<int>(log.Messages().size()) - 2);
+}
+
+TEST_CASE("immediate and deferred handlers use their own carrier") {
+    const std::wstring packed = L"junk[[tamber_VG_type=1]]|";
+    SUBCASE("an immediate handler loads and stores ALLCADPROPS") {
+        TestPackage pkg;
+        pkg.Property(L"ALLCADPROPS", packed).Property(L"CustomActionData", packed);
+        CHECK(CallHandler("OnFirstBefore", pkg.Session()) == ERROR_SUCCESS);
+        CHECK(pkg.Get(L"ALLCADPROPS") == L"[[tamber_VG_type=1]]|");
+        CHECK(pkg.Get(L"CustomActionData") == packed);
+    }
+    SUBCASE("a deferred handler loads and stores CustomActionData") {
+        TestPackage pkg;
+        pkg.Property(L"ALLCADPROPS", packed).Property(L"CustomActionData", packed);
+        CHECK(CallHandler("OnMaintAfter", pkg.Session()) == ERROR_SUCCESS);
+        CHECK(pkg.Get(L"CustomActionData") == L"[[tamber_VG_type=1]]|");
+        CHECK(pkg.Get(L"ALLCADPROPS") == packed);
+    }
+}
+
+TEST_CASE("installer messages pass through the handler and back to the installer") {
+    TestPackage pkg;
+    MSIHANDLE session = pkg.Session();
+    TamberDll dll;  // stays loaded: its handler remains installed after the call
+    CHECK(dll.Call("OnBegin", session) == ERROR_SUCCESS);
+
+    struct Message {
+        INSTALLMESSAGE type;
+        UINT field;  // action start takes its name from field 1
+        const char* text;
+    };
+    const Message messages[] = {
+        {INSTALLMESSAGE_WARNING, 0, "disk nearly full"},
+        {INSTALLMESSAGE_INFO, 0, "plain information"},
+        {INSTALLMESSAGE_ACTIONSTART, 1, "CostFinalize"},
+    };
+    for (const Message& m : messages) {
+        CAPTURE(m.text);
+        LogCapture log;
+        MSIHANDLE record = MsiCreateRecord(3);
+        MsiRecordSetStringW(record, m.field, Widen(m.text).c_str());
+        MsiProcessMessage(session, m.type, record);
+        MsiCloseHandle(record);
+        std::string expected =
+            "<TamberMessageHandler> Message type:" + std::to_string(static_cast<int>(m.type)) + " szMessage:";
+        int at = log.Find(expected);
+        REQUIRE(at >= 0);
+        CHECK(log.Messages()[at].find(m.text) != std::string::npos);
+    }
+}
+
+TEST_CASE("the module carries its build information") {
+    TamberDll dll;
+    struct Info {
+        DWORD size;
+        WORD major, minor, patch, reserved;
+        char version[16];
+        char buildDate[24];
+        char sourceRevision[48];
+    };
+    auto info = reinterpret_cast<const Info*>(dll.Find("__tamber_version_info"));
+    REQUIRE(info != nullptr);
+    CHECK(info->size == sizeof(Info));
+    CHECK(std::string(info->version) == TAMBER_EXPECTED_VERSION);
+    CHECK(std::to_string(info->major) + "." + std::to_string(info->minor) + "." + std::to_string(info->patch) ==
+          TAMBER_EXPECTED_VERSION);
+    CHECK(std::string(info->buildDate).size() == 20);
+    CHECK_FALSE(std::string(info->sourceRevision).empty());
+}

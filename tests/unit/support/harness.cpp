@@ -1,0 +1,198 @@
+#include "harness.h"
+
+#include <wtypes.h>
+
+#include <cstdio>
+#include <stdexcept>
+
+namespace {
+
+void Check(UINT result, const char* what) {
+    if (result != ERROR_SUCCESS) throw std::runtime_error(std::string(what) + " failed: " + std::to_string(result));
+}
+
+std::wstring ExeDirectory() {
+    wchar_t path[MAX_PATH];
+    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring dir(path, n);
+    return dir.substr(0, dir.find_last_of(L"\\/") + 1);
+}
+
+}  // namespace
+
+std::string Narrow(const std::wstring& text) {
+    int n = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string out(n > 0 ? n - 1 : 0, '\0');
+    if (n > 1) WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &out[0], n, nullptr, nullptr);
+    return out;
+}
+
+std::wstring Widen(const std::string& text) {
+    int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    std::wstring out(n > 0 ? n - 1 : 0, L'\0');
+    if (n > 1) MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &out[0], n);
+    return out;
+}
+
+TestPackage::TestPackage() {
+    wchar_t temp[MAX_PATH], file[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    GetTempFileNameW(temp, L"pkg", 0, file);
+    path_ = file;
+    Check(MsiOpenDatabaseW(path_.c_str(), MSIDBOPEN_CREATE, &database_), "MsiOpenDatabase");
+    MSIHANDLE summary = 0;
+    Check(MsiGetSummaryInformationW(database_, nullptr, 8, &summary), "MsiGetSummaryInformation");
+    MsiSummaryInfoSetPropertyW(summary, 2, VT_LPSTR, 0, nullptr, L"Installation Database");
+    MsiSummaryInfoSetPropertyW(summary, 7, VT_LPSTR, 0, nullptr, L"Intel;1033");
+    MsiSummaryInfoSetPropertyW(summary, 9, VT_LPSTR, 0, nullptr, L"{3A6B5F3E-0C7B-4B58-9B0A-2A7C3C1D0E11}");
+    MsiSummaryInfoSetPropertyW(summary, 14, VT_I4, 200, nullptr, nullptr);
+    MsiSummaryInfoSetPropertyW(summary, 15, VT_I4, 0, nullptr, nullptr);
+    MsiSummaryInfoPersist(summary);
+    MsiCloseHandle(summary);
+    Run(L"CREATE TABLE `Property` (`Property` CHAR(72) NOT NULL, `Value` LONGCHAR NOT NULL PRIMARY KEY `Property`)");
+    Run(L"CREATE TABLE `Directory` (`Directory` CHAR(72) NOT NULL, `Directory_Parent` CHAR(72), "
+        L"`DefaultDir` CHAR(255) NOT NULL PRIMARY KEY `Directory`)");
+}
+
+TestPackage::~TestPackage() {
+    if (session_) MsiCloseHandle(session_);
+    if (database_) MsiCloseHandle(database_);
+    DeleteFileW(path_.c_str());
+}
+
+void TestPackage::Run(const wchar_t* query, MSIHANDLE params) {
+    MSIHANDLE view = 0;
+    Check(MsiDatabaseOpenViewW(database_, query, &view), "MsiDatabaseOpenView");
+    UINT r = MsiViewExecute(view, params);
+    MsiCloseHandle(view);
+    Check(r, "MsiViewExecute");
+}
+
+TestPackage& TestPackage::Property(const std::wstring& name, const std::wstring& value) {
+    MSIHANDLE rec = MsiCreateRecord(2);
+    MsiRecordSetStringW(rec, 1, name.c_str());
+    MsiRecordSetStringW(rec, 2, value.c_str());
+    Run(L"INSERT INTO `Property` (`Property`, `Value`) VALUES (?, ?)", rec);
+    MsiCloseHandle(rec);
+    return *this;
+}
+
+TestPackage& TestPackage::Directory(const std::wstring& id, const std::wstring& parent,
+                                    const std::wstring& defaultDir) {
+    MSIHANDLE rec = MsiCreateRecord(3);
+    MsiRecordSetStringW(rec, 1, id.c_str());
+    MsiRecordSetStringW(rec, 2, parent.c_str());
+    MsiRecordSetStringW(rec, 3, defaultDir.c_str());
+    Run(L"INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES (?, ?, ?)", rec);
+    MsiCloseHandle(rec);
+    hasDirectory_ = true;
+    return *this;
+}
+
+MSIHANDLE TestPackage::Session(bool withCosting) {
+    if (session_) return session_;
+    MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
+    Check(MsiDatabaseCommit(database_), "MsiDatabaseCommit");
+    std::wstring byHandle = L"#" + std::to_wstring(database_);
+    Check(MsiOpenPackageW(byHandle.c_str(), &session_), "MsiOpenPackage");
+    if (withCosting) {
+        Check(MsiDoActionW(session_, L"CostInitialize"), "CostInitialize");
+        Check(MsiDoActionW(session_, L"CostFinalize"), "CostFinalize");
+    }
+    return session_;
+}
+
+std::wstring TestPackage::Get(const std::wstring& name) {
+    DWORD chars = 0;
+    wchar_t empty[1] = L"";
+    MsiGetPropertyW(Session(), name.c_str(), empty, &chars);
+    std::wstring value(chars + 1, L'\0');
+    chars += 1;
+    Check(MsiGetPropertyW(Session(), name.c_str(), &value[0], &chars), "MsiGetProperty");
+    value.resize(chars);
+    return value;
+}
+
+TamberDll::TamberDll() {
+    std::wstring path = ExeDirectory() + L"tamber.dll";
+    module_ = LoadLibraryW(path.c_str());
+    if (!module_) throw std::runtime_error("cannot load " + Narrow(path));
+}
+
+TamberDll::~TamberDll() {
+    // The handler stays installed after a call; it must not outlive the code.
+    MsiSetExternalUIW(nullptr, 0, nullptr);
+    FreeLibrary(module_);
+}
+
+FARPROC TamberDll::Find(const char* name) const { return GetProcAddress(module_, name); }
+
+UINT TamberDll::Call(const char* handler, MSIHANDLE session) {
+    auto entry = reinterpret_cast<UINT(WINAPI*)(MSIHANDLE)>(reinterpret_cast<void*>(Find(handler)));
+    if (!entry) throw std::runtime_error(std::string("no export ") + handler);
+    return entry(session);
+}
+
+UINT CallHandler(const char* handler, MSIHANDLE session) {
+    TamberDll dll;
+    return dll.Call(handler, session);
+}
+
+std::wstring LogCapture::Path() {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    return std::wstring(temp) + L"HVInstLog\\install_varnet_R33.elg";
+}
+
+LogCapture::LogCapture() {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (GetFileAttributesExW(Path().c_str(), GetFileExInfoStandard, &data))
+        start_ = (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+std::vector<std::string> LogCapture::Lines() const {
+    std::vector<std::string> lines;
+    FILE* f = _wfopen(Path().c_str(), L"rb");
+    if (!f) return lines;
+    std::string all;
+    if (_fseeki64(f, start_, SEEK_SET) == 0) {
+        char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, f)) > 0) all.append(buf, n);
+    }
+    fclose(f);
+    size_t pos = 0;
+    while (pos < all.size()) {
+        size_t end = all.find('\n', pos);
+        if (end == std::string::npos) end = all.size();
+        std::string line = all.substr(pos, end - pos);
+        while (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) lines.push_back(line);
+        pos = end + 1;
+    }
+    return lines;
+}
+
+std::vector<std::string> LogCapture::Messages() const {
+    std::vector<std::string> out;
+    for (const std::string& line : Lines()) {
+        // "<5 Dec 21:06:10.901> <Label> text", or " <Label> text" without a clock
+        size_t stamp = line[0] == '<' ? line.find("> ") : 0;
+        if (stamp == std::string::npos) out.push_back(line);
+        else out.push_back(line.substr(line[0] == '<' ? stamp + 2 : 1));
+    }
+    return out;
+}
+
+bool LogCapture::Contains(const std::string& labelAndMessage) const {
+    for (const std::string& m : Messages())
+        if (m.find(labelAndMessage) != std::string::npos) return true;
+    return false;
+}
+
+int LogCapture::Find(const std::string& prefix) const {
+    std::vector<std::string> all = Messages();
+    for (size_t i = 0; i < all.size(); ++i)
+        if (all[i].compare(0, prefix.size(), prefix) == 0) return static_cast<int>(i);
+    return -1;
+}

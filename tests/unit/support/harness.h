@@ -1,0 +1,78 @@
+// Test harness: real installer sessions on databases built in code, the
+// library loaded afresh per handler call, and the install-log lines a test
+// wrote.
+#pragma once
+
+#include <windows.h>
+#include <msi.h>
+#include <msiquery.h>
+
+#include <string>
+#include <vector>
+
+// An installer database made in memory, with the tables a test asks for,
+// and a real session opened on it.
+class TestPackage {
+public:
+    TestPackage();
+    ~TestPackage();
+    TestPackage(const TestPackage&) = delete;
+    TestPackage& operator=(const TestPackage&) = delete;
+
+    TestPackage& Property(const std::wstring& name, const std::wstring& value);
+    TestPackage& Directory(const std::wstring& id, const std::wstring& parent, const std::wstring& defaultDir);
+
+    // Opens the session (once) and returns its handle; with costing, target
+    // paths can be read.
+    MSIHANDLE Session(bool withCosting = false);
+
+    // Reads a property straight from the installer, bypassing the library.
+    std::wstring Get(const std::wstring& name);
+
+private:
+    void Run(const wchar_t* query, MSIHANDLE params = 0);
+
+    std::wstring path_;
+    MSIHANDLE database_ = 0;
+    MSIHANDLE session_ = 0;
+    bool hasDirectory_ = false;
+};
+
+// tamber.dll loaded for one scope, as the engine loads it per custom action.
+class TamberDll {
+public:
+    TamberDll();
+    ~TamberDll();
+    TamberDll(const TamberDll&) = delete;
+    TamberDll& operator=(const TamberDll&) = delete;
+
+    UINT Call(const char* handler, MSIHANDLE session);
+    FARPROC Find(const char* name) const;
+
+private:
+    HMODULE module_ = nullptr;
+};
+
+// Loads the library, runs one handler and unloads it again.
+UINT CallHandler(const char* handler, MSIHANDLE session);
+
+// The install-log lines written since this object was made.
+class LogCapture {
+public:
+    LogCapture();
+    // Whole lines without line ends; blank lines (from messages that end in a
+    // line break) are dropped.
+    std::vector<std::string> Lines() const;
+    // The same without the time stamp: "<Label> message".
+    std::vector<std::string> Messages() const;
+    bool Contains(const std::string& labelAndMessage) const;
+    // Position in Messages() of the first line that starts with `prefix`, or -1.
+    int Find(const std::string& prefix) const;
+    static std::wstring Path();
+
+private:
+    long long start_ = 0;
+};
+
+std::string Narrow(const std::wstring& text);
+std::wstring Widen(const std::string& text);
