@@ -18,17 +18,6 @@ std::string SystemText(DWORD code) {
     return out;
 }
 
-std::string ReadFile(const std::wstring& path) {
-    std::string all;
-    if (FILE* f = _wfopen(path.c_str(), L"rb")) {
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, f)) > 0) all.append(buf, n);
-        fclose(f);
-    }
-    return all;
-}
-
 }  // namespace
 
 TEST_CASE("a log line carries the time stamp and the label and the message") {
@@ -74,7 +63,7 @@ TEST_CASE("a long line is cut at the buffer and still ends the line") {
     LogMessage(ERROR_ACCESS_DENIED, L"Label", L"%s", huge.c_str());
     LogMessage(0, L"After", L"next");
 
-    std::string file = ReadFile(LogCapture::Path());
+    std::string file = LogCapture::Raw();
     auto lines = log.Lines();
     REQUIRE(lines.size() == 2);
     CHECK(lines[0].size() == 511);  // 512 characters with the terminator
@@ -88,19 +77,9 @@ TEST_CASE("the log file is recreated when it was deleted between lines") {
     LogMessage(0, L"Before", L"first");
     REQUIRE(DeleteFileW(LogCapture::Path().c_str()));
     LogMessage(0, L"After", L"second");
-    std::string file = ReadFile(LogCapture::Path());
+    std::string file = LogCapture::Raw();
     CHECK(file.find("first") == std::string::npos);
     CHECK(file.find("<After> second\r\n") != std::string::npos);
-}
-
-TEST_CASE("the function banner is four lines around the name") {
-    LogCapture log;
-    LogFunctionBanner(L"OnFirstAfter", 1);
-    LogFunctionBanner(L"OnFirstAfter", 0);
-    const std::string hashes(70, '#');
-    CHECK(log.Messages() == std::vector<std::string>{"<> ", "<> " + hashes, "<OnFirstAfter> Function started",
-                                                     "<> " + hashes, "<> ", "<> " + hashes,
-                                                     "<OnFirstAfter> Function ended", "<> " + hashes});
 }
 
 TEST_CASE("a child process writes its output into the log") {
@@ -119,7 +98,7 @@ TEST_CASE("a child process writes its output into the log") {
     CloseChildOutputHandle();
     LogMessage(0, L"Runner", L"after the child");
 
-    std::string file = ReadFile(LogCapture::Path());
+    std::string file = LogCapture::Raw();
     size_t before = file.find("before the child");
     size_t child = file.find("child-output-marker\r\n");
     size_t after = file.find("after the child");

@@ -57,95 +57,50 @@ TEST_CASE("misuse of a string throws its exact message and logs it first") {
 }
 
 TEST_CASE("building strings") {
-    SUBCASE("a default string is empty UNICODE and takes the encoding of what is appended") {
-        XString s;
-        CHECK(s.getEncoding() == XString::Unicode);
-        CHECK(s.length() == 0);
-        s.concat(XString("ab"));
-        CHECK(s.getEncoding() == XString::Ascii);
-        CHECK(A(s) == "ab");
-        CHECK(A(s + "cd") == "abcd");
-        CHECK(W(XString(L"C:\\dir") + XString(L'\\')) == L"C:\\dir\\");
-    }
-    SUBCASE("substring and mid") {
-        XString s(L"abcdef");
-        CHECK(W(s.substring(0, 0)).empty());
-        CHECK(W(s.substring(2, 4)) == L"cd");
-        CHECK(W(s.substring(4, 2)).empty());
-        CHECK(W(s.substring(3)) == L"def");
-        CHECK(W(s.mid(1, 2)) == L"bc");
-        CHECK(A(XString("abcdef").substring(5, 6)) == "f");
-    }
-    SUBCASE("replace overwrites in place and grows past the end") {
-        XString s(L"abcd");
-        CHECK(W(s.replace(L"XY", 1)) == L"aXYd");
-        CHECK(W(s.replace(L"123", 3)) == L"aXY123");
-        CHECK(W(s.replace(L"!", 6)) == L"aXY123!");
-        CHECK(W(s.replace(L"", 2)) == L"aXY123!");
-        CHECK(W(s.replace(L"zz", 8)) == L"aXY123!");
-        XString empty;
-        CHECK(A(empty.replace("ab", 0)) == "ab");
-    }
-    SUBCASE("erase removes both ends of the range and ignores bad ranges") {
-        CHECK(W(XString(L"abcd").erase(1, 2)) == L"ad");
-        CHECK(W(XString(L"abcd").erase(0, 4)) == L"abcd");
-        CHECK(W(XString(L"abcd").erase(2, 1)) == L"abcd");
-        CHECK(W(XString(L"abcd").erase(-1, 1)) == L"abcd");
-        CHECK(A(XString("abcd").erase(0, 3)).empty());
-    }
-    SUBCASE("toLowerCase") {
-        CHECK(W(XString(L"MiXeD Case").toLowerCase()) == L"mixed case");
-        CHECK(A(XString("ABC").toLowerCase()) == "abc");
-    }
+    XString s;  // empty UNICODE, takes the encoding of what is appended
+    CHECK(s.getEncoding() == XString::Unicode);
+    s.concat(XString("ab"));
+    CHECK(A(s + "cd") == "abcd");
+    CHECK(W(XString(L"C:\\dir") + XString(L'\\')) == L"C:\\dir\\");
+
+    XString t(L"abcdef");
+    CHECK(W(t.substring(0, 0)).empty());
+    CHECK(W(t.substring(4, 2)).empty());
+    CHECK(W(t.substring(2, 4)) == L"cd");
+    CHECK(W(t.mid(1, 2)) == L"bc");
+
+    XString r(L"abcd");
+    CHECK(W(r.replace(L"XY", 3)) == L"abcXY");  // runs past the end: grows
+    CHECK(W(r.replace(L"!", 5)) == L"abcXY!");  // at the length: appends
+    CHECK(W(r.replace(L"", 2)) == L"abcXY!");
+    CHECK(W(r.replace(L"zz", 9)) == L"abcXY!");
+
+    CHECK(W(XString(L"abcd").erase(1, 2)) == L"ad");
+    CHECK(W(XString(L"abcd").erase(0, 4)) == L"abcd");
+    CHECK(W(XString(L"MiXeD").toLowerCase()) == L"mixed");
 }
 
 TEST_CASE("searching and comparing") {
     const XString s(L"abcabc");
-    SUBCASE("indexOf") {
-        CHECK(s.indexOf(L"") == -1);
-        CHECK(s.indexOf(L"abcabc") == 0);
-        CHECK(s.indexOf(L"bc") == 1);
-        CHECK(s.indexOf(L"bc", 2) == 4);
-        CHECK(s.indexOf(L"bc", 5) == -1);
-        CHECK(s.indexOf(L"bc", 6) == -1);
-        CHECK(s.indexOf(L"bc", -1) == -1);
-        CHECK(s.indexOf(L"abcabcx") == -1);
-        CHECK(XString(L"").indexOf("a") == -1);
-    }
-    SUBCASE("lastIndexOf looks no lower than from") {
-        CHECK(s.lastIndexOf(L"abc") == 3);
-        CHECK(s.lastIndexOf(L"abc", 4) == -1);
-        CHECK(XString(L"abcx").lastIndexOf(L"abc", 0) == 0);
-        CHECK(s.lastIndexOf(L"") == -1);
-    }
-    SUBCASE("equality") {
-        CHECK(s.equals(L"abcabc"));
-        CHECK_FALSE(s.equals(L"abcab"));
-        CHECK_FALSE(s.equals(L"ABCABC"));
-        CHECK(s.equalsIgnoreCase(L"ABCABC"));
-        CHECK(XString(L"") == XString(""));
-        CHECK_FALSE(XString(L"").equals("x"));
-        CHECK(s != XString(L"abc"));
-    }
-    SUBCASE("compare") {
-        CHECK(XString(L"").compare("x") == 1);
-        CHECK(XString(L"").compare("") == 0);
-        CHECK(XString(L"abc").compare(L"abd") < 0);
-        CHECK(XString(L"abc").compare(L"ABC", true) == 0);
-        CHECK(XString("b").compare("a") > 0);
-    }
-    SUBCASE("startsWith and endsWith") {
-        CHECK(s.startsWith(L"abc"));
-        CHECK(s.startsWith(L""));
-        CHECK_FALSE(s.startsWith(L"abcabcabc"));
-        CHECK(s.startsWith(L"ABC", true));
-        CHECK_FALSE(s.startsWith(L"ABC"));
-        CHECK(s.endsWith(L"cabc"));
-        CHECK(s.endsWith(L"BC", true));
-        CHECK_FALSE(s.endsWith(L"ab"));
-        CHECK_FALSE(XString(L"").startsWith("a"));
-        CHECK_FALSE(XString(L"").endsWith("a"));
-    }
+    CHECK(s.indexOf(L"") == -1);
+    CHECK(s.indexOf(L"abcabc") == 0);
+    CHECK(s.indexOf(L"bc", 2) == 4);
+    CHECK(s.indexOf(L"bc", 6) == -1);
+    CHECK(s.lastIndexOf(L"abc") == 3);
+    CHECK(s.lastIndexOf(L"abc", 4) == -1);  // from is the lowest position looked at
+    CHECK(XString(L"abcx").lastIndexOf(L"abc", 0) == 0);
+
+    CHECK(s.equalsIgnoreCase(L"ABCABC"));
+    CHECK_FALSE(s.equals(L"ABCABC"));
+    CHECK(XString(L"") == XString(""));
+    CHECK(XString(L"").compare("x") == 1);
+    CHECK(XString(L"abc").compare(L"ABD", true) < 0);
+
+    CHECK(s.startsWith(L"ABC", true));
+    CHECK_FALSE(s.startsWith(L"ABC"));
+    CHECK_FALSE(s.startsWith(L"abcabcabc"));
+    CHECK(s.endsWith(L""));
+    CHECK_FALSE(XString(L"").endsWith("a"));
 }
 
 TEST_CASE("encoding conversion through the ANSI code page") {

@@ -150,17 +150,21 @@ LogCapture::LogCapture() {
         start_ = (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-std::vector<std::string> LogCapture::Lines() const {
-    std::vector<std::string> lines;
-    FILE* f = _wfopen(Path().c_str(), L"rb");
-    if (!f) return lines;
+std::string LogCapture::Raw() {
     std::string all;
-    if (_fseeki64(f, start_, SEEK_SET) == 0) {
+    if (FILE* f = _wfopen(Path().c_str(), L"rb")) {
         char buf[4096];
         size_t n;
         while ((n = fread(buf, 1, sizeof buf, f)) > 0) all.append(buf, n);
+        fclose(f);
     }
-    fclose(f);
+    return all;
+}
+
+std::vector<std::string> LogCapture::Lines() const {
+    std::vector<std::string> lines;
+    std::string all = Raw();
+    all.erase(0, static_cast<size_t>(start_) < all.size() ? static_cast<size_t>(start_) : all.size());
     size_t pos = 0;
     while (pos < all.size()) {
         size_t end = all.find('\n', pos);

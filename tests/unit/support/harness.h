@@ -69,6 +69,8 @@ public:
     // Position in Messages() of the first line that starts with `prefix`, or -1.
     int Find(const std::string& prefix) const;
     static std::wstring Path();
+    // The whole file as written, line ends included.
+    static std::string Raw();
 
 private:
     long long start_ = 0;
