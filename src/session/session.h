@@ -29,3 +29,26 @@ UINT OpenTwoColumnView(MSIHANDLE database, const wchar_t* query, const wchar_t* 
 
 // Reads a record's string field whole; empty when it cannot be read.
 XString RecordString(MSIHANDLE record, UINT field);
+
+// --- Messages, message boxes and progress ---
+
+// The text of a numbered user message (1000 to 1121).
+XString GetMessageText(int number);
+// A warning box through the installer; 0 without showing in a silent run.
+int ShowMsgBox(XString text, UINT type);
+int ShowMsgBoxById(int number, UINT type);
+int SendMSIWarningMessageBox(XString text, UINT type);
+// The text that the package's final dialog shows after a failed run.
+UINT SetFinishErrorString(int number);
+
+UINT SendInfoMsgToProgressDialog(XString text);
+UINT StepProgressBar(MSIHANDLE session);
+UINT HideCancelButton(MSIHANDLE session);
+void ShowSetupInfo(XString text, bool show);
+void ShowSetupInfoById(int number, bool show);
+
+// Silent when "UILevel" is "2"; decided once per process.
+bool IsSilentMode();
+// "-g", or empty in a silent run.
+XString GetGuiSwitch();
+int IsShowSetupInfoDialogs();

@@ -85,7 +85,27 @@ TestPackage& TestPackage::Directory(const std::wstring& id, const std::wstring& 
     MsiRecordSetStringW(rec, 3, defaultDir.c_str());
     Run(L"INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES (?, ?, ?)", rec);
     MsiCloseHandle(rec);
-    hasDirectory_ = true;
+    return *this;
+}
+
+TestPackage& TestPackage::Binary(const std::wstring& name, const std::string& bytes) {
+    if (!hasBinary_) {
+        Run(L"CREATE TABLE `Binary` (`Name` CHAR(72) NOT NULL, `Data` OBJECT NOT NULL PRIMARY KEY `Name`)");
+        hasBinary_ = true;
+    }
+    // Streams enter a record from a file.
+    std::wstring file = path_ + L"." + std::to_wstring(++streams_);
+    FILE* f = _wfopen(file.c_str(), L"wb");
+    if (!f) throw std::runtime_error("cannot write " + Narrow(file));
+    fwrite(bytes.data(), 1, bytes.size(), f);
+    fclose(f);
+    MSIHANDLE rec = MsiCreateRecord(2);
+    MsiRecordSetStringW(rec, 1, name.c_str());
+    UINT r = MsiRecordSetStreamW(rec, 2, file.c_str());
+    if (r == ERROR_SUCCESS) Run(L"INSERT INTO `Binary` (`Name`, `Data`) VALUES (?, ?)", rec);
+    MsiCloseHandle(rec);
+    DeleteFileW(file.c_str());
+    Check(r, "MsiRecordSetStream");
     return *this;
 }
 

@@ -21,6 +21,8 @@ public:
 
     TestPackage& Property(const std::wstring& name, const std::wstring& value);
     TestPackage& Directory(const std::wstring& id, const std::wstring& parent, const std::wstring& defaultDir);
+    // A Binary table row whose stream holds `bytes`.
+    TestPackage& Binary(const std::wstring& name, const std::string& bytes);
 
     // Opens the session (once) and returns its handle; with costing, target
     // paths can be read.
@@ -35,7 +37,8 @@ private:
     std::wstring path_;
     MSIHANDLE database_ = 0;
     MSIHANDLE session_ = 0;
-    bool hasDirectory_ = false;
+    bool hasBinary_ = false;
+    int streams_ = 0;
 };
 
 // tamber.dll loaded for one scope, as the engine loads it per custom action.

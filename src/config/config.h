@@ -1,0 +1,20 @@
+// Package configuration: the settings file product.ini carried in the
+// package's Binary table, published as installer properties.
+#pragma once
+
+#include <windows.h>
+
+#include "util/xstring.h"
+
+// Extracts product.ini and publishes its "version" section; returns the
+// number of section lines that held a "=".
+int SetProductINIProperties();
+UINT LoadProductDotINI(const XString& path);
+bool IsQuillonConfiguration();
+bool ConfigureQuillonAttributes(const XString& path);
+
+// Lookups of a published setting; `value` holds the caller's default and is
+// changed only when the setting has a text. 0 read, -1 read failed.
+int GetProductINI_intValue(XString name, int& value);
+int GetProductINI_strValue(XString name, XString& value);
+int IsProductINIvalueTrue(const wchar_t* name, int defaultValue);

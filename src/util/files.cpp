@@ -1,0 +1,75 @@
+#include <memory>
+#include <new>
+
+#include "log/install_log.h"
+#include "util/files.h"
+
+namespace {
+
+XString Wide(XString s) {
+    s.setEncoding(XString::Unicode);
+    return s;
+}
+
+}  // namespace
+
+int Tamber_ExpandEnvironmentStrings(XString& text) {
+    const wchar_t kLabel[] = L"Tamber_ExpandEnvironmentStrings";
+    XString source = Wide(text);
+    wchar_t probe[1];
+    DWORD size = ExpandEnvironmentStringsW(source.wvalue(), probe, 1);
+    if (size == 0) {
+        LogMessage(GetLastError(), kLabel, L"ExpandEnvironmentStrings has failed");
+        return 0;
+    }
+    std::unique_ptr<wchar_t[]> expanded(new (std::nothrow) wchar_t[size]);
+    if (!expanded) {
+        LogMessage(ERROR_NOT_ENOUGH_MEMORY, kLabel, L"Can't allocate %d WCHARs", static_cast<int>(size));
+        return 0;
+    }
+    DWORD done = ExpandEnvironmentStringsW(source.wvalue(), expanded.get(), size);
+    if (done == 0 || done > size) {
+        LogMessage(GetLastError(), kLabel, L"ExpandEnvironmentStrings has failed. size is: %d", static_cast<int>(size));
+        return 0;
+    }
+    text = XString(expanded.get());
+    return 1;
+}
+
+BOOL HV_DeleteFile(XString path) {
+    path = Wide(path);
+    BOOL ok = DeleteFileW(path.wvalue());
+    if (ok) LogMessage(0, L"HV_DeleteFile", L"Successfuly deleted file <%s>", path.wvalue());
+    else LogMessage(GetLastError(), L"HV_DeleteFile", L"failed to delete file  <%s>", path.wvalue());
+    return ok;
+}
+
+BOOL HV_DeleteDir(XString path) {
+    path = Wide(path);
+    BOOL ok = RemoveDirectoryW(path.wvalue());
+    if (ok) LogMessage(0, L"HV_DeleteDir", L"Successfuly deleted dir <%s>", path.wvalue());
+    else LogMessage(GetLastError(), L"HV_DeleteDir", L"failed to delete file  <%s>", path.wvalue());
+    return ok;
+}
+
+BOOL HV_CopyFile(XString source, XString destination) {
+    source = Wide(source);
+    destination = Wide(destination);
+    BOOL ok = CopyFileW(source.wvalue(), destination.wvalue(), FALSE);
+    if (ok)
+        LogMessage(0, L"HV_CopyFile", L"Successfuly copied <%s> to <%s>", source.wvalue(), destination.wvalue());
+    else
+        LogMessage(GetLastError(), L"HV_CopyFile", L"failed to copy <%s> to <%s>", source.wvalue(),
+                   destination.wvalue());
+    return ok;
+}
+
+int GetExpandedShortPath(const wchar_t* path, wchar_t* out) {
+    if (!path || !out) return -1;
+    wchar_t expanded[kShortPathChars + 1];
+    DWORD needed = ExpandEnvironmentStringsW(path, expanded, kShortPathChars + 1);
+    if (needed == 0 || needed > kShortPathChars) return -1;
+    DWORD written = GetShortPathNameW(expanded, out, kShortPathChars);
+    if (written == 0 || written >= kShortPathChars) return -1;
+    return 0;
+}
