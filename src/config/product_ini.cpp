@@ -57,7 +57,8 @@ const wchar_t* ChooseStream() {
 }
 
 // Writes the stream of `record` (field 2) into `path` as text.
-UINT WriteStream(MSIHANDLE record, const XString& path) {
+UINT WriteStream(MSIHANDLE record, XString path) {
+    path.setEncoding(XString::Unicode);
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[kStreamBytes]);
     if (!buffer) {
         LogMessage(0, kLabelLoad, L"Cant allocate buffer for cashing the product.ini\n");
@@ -113,7 +114,9 @@ bool IsQuillonConfiguration() {
     return quillon;
 }
 
-bool ConfigureQuillonAttributes(const XString& path) {
+bool ConfigureQuillonAttributes(const XString& iniPath) {
+    XString path = iniPath;
+    path.setEncoding(XString::Unicode);
     bool allWritten = true;
     auto write = [&](const wchar_t* key, const wchar_t* value) {
         if (WritePrivateProfileStringW(L"Version", key, value, path.wvalue())) return;

@@ -16,7 +16,7 @@ const wchar_t* Carrier() { return IsUseCAD() ? L"CustomActionData" : L"ALLCADPRO
 void Marshal_CAD() {
     XString packed = TheCADContainer().Pack();
     UINT result = SetProperty(Carrier(), packed, true);
-    if (result != ERROR_SUCCESS) LogMessage(result, kLabelMarshal, L"Error setting the customeActionData");
+    if (result != ERROR_SUCCESS) LogMessage(0, kLabelMarshal, L"Error setting the customeActionData");
 }
 
 void DeMarshal_CAD() {
@@ -24,7 +24,7 @@ void DeMarshal_CAD() {
     XString packed;
     UINT result = GetProperty(Carrier(), &packed);
     if (result != ERROR_SUCCESS) {
-        LogMessage(result, kLabelDeMarshal, L"Failed to get the CustomActionData propery");
+        LogMessage(0, kLabelDeMarshal, L"Failed to get the CustomActionData propery");
         return;
     }
     TheCADContainer().Unpack(packed);

@@ -27,7 +27,7 @@ const wchar_t* const kMonths[] = {L"Jan", L"Feb", L"Mar", L"Apr", L"May", L"Jun"
 // terminated.
 class LineBuilder {
 public:
-    LineBuilder() { line_[0] = 0; }
+    LineBuilder() = default;
     void Append(const wchar_t* text) {
         while (text && *text && used_ < kLineChars - 1) line_[used_++] = *text++;
         line_[used_] = 0;
@@ -48,7 +48,7 @@ public:
     const wchar_t* Text() const { return line_; }
 
 private:
-    wchar_t line_[kLineChars];
+    wchar_t line_[kLineChars] = {};  // zeroed: a failed format leaves no stray text
     int used_ = 0;
 };
 
@@ -74,7 +74,6 @@ public:
 private:
     void Mirror(const wchar_t* line);
 
-    FileStream stream_;  // open only while a line is written
     KernelHandle childHandle_;
     XString path_;
     bool mirroring_ = false;
@@ -118,8 +117,10 @@ void InstallLog::Mirror(const wchar_t* line) {
 }
 
 int InstallLog::Write(DWORD errorCode, const wchar_t* label, const wchar_t* format, va_list args) {
-    if (!stream_) stream_.reset(_wfopen(path_.wvalue(), L"a+"));
-    if (!stream_) {
+    // Opened per line, and per call: a line logged while this one is being
+    // passed to the installer gets its own stream.
+    FileStream stream(_wfopen(path_.wvalue(), L"a+"));
+    if (!stream) {
         OutputDebugStringW(L"Tamber: Failed to open log file.\n");
         return 0;
     }
@@ -138,9 +139,8 @@ int InstallLog::Write(DWORD errorCode, const wchar_t* label, const wchar_t* form
     int bytes = WideCharToMultiByte(CP_ACP, 0, line.Text(), -1, nullptr, 0, nullptr, nullptr);
     std::string ansi(bytes > 0 ? static_cast<size_t>(bytes) : 1, '\0');
     if (bytes > 0) WideCharToMultiByte(CP_ACP, 0, line.Text(), -1, &ansi[0], bytes, nullptr, nullptr);
-    fputs(ansi.c_str(), stream_.get());
-    fputs("\n", stream_.get());
-    stream_.reset();
+    fputs(ansi.c_str(), stream.get());
+    fputs("\n", stream.get());
     return 1;
 }
 

@@ -41,9 +41,11 @@ private:
 
 struct MsiCloser { void operator()(MSIHANDLE h) const { MsiCloseHandle(h); } };
 struct FileCloser { void operator()(FILE* f) const { fclose(f); } };
+struct RegCloser { void operator()(HKEY k) const { RegCloseKey(k); } };
 
 using MsiHandle = UniqueHandle<MSIHANDLE, MsiCloser, 0>;
 using FileStream = UniqueHandle<FILE*, FileCloser, nullptr>;
+using RegKey = UniqueHandle<HKEY, RegCloser, nullptr>;
 
 // Kernel handles use INVALID_HANDLE_VALUE or null as "none" depending on the API.
 class KernelHandle {

@@ -15,48 +15,22 @@
 
 namespace {
 
-struct Seen {
-    UINT type;
-    std::vector<std::wstring> fields;  // field 0 onwards
-};
-std::vector<Seen> g_seen;
-int g_answer = 0;
+const DWORD kShown = INSTALLLOGMODE_WARNING | INSTALLLOGMODE_PROGRESS | INSTALLLOGMODE_COMMONDATA |
+                     INSTALLLOGMODE_ACTIONDATA;
 
-int WINAPI Recorder(LPVOID, UINT type, MSIHANDLE record) {
-    Seen seen{type, {}};
-    for (UINT i = 0; i <= MsiRecordGetFieldCount(record); ++i) {
-        wchar_t buffer[512] = L"";
-        DWORD chars = 512;
-        MsiRecordGetStringW(record, i, buffer, &chars);
-        seen.fields.push_back(buffer);
-    }
-    g_seen.push_back(seen);
-    return g_answer;
-}
-
-// A bound session whose messages reach Recorder; UILevel 5 unless silent.
+// A bound session; UILevel 5 unless silent. The recorder must be made first.
 MSIHANDLE Open(TestPackage& pkg, bool silent) {
     MSIHANDLE session = pkg.Session();
     if (!silent) MsiSetPropertyW(session, L"UILevel", L"5");
-    MsiSetExternalUIRecord(Recorder,
-                           INSTALLLOGMODE_WARNING | INSTALLLOGMODE_PROGRESS | INSTALLLOGMODE_COMMONDATA |
-                               INSTALLLOGMODE_ACTIONDATA,
-                           nullptr, nullptr);
     BindSession(session);
-    g_seen.clear();
+    UiRecorder::seen.clear();
     return session;
-}
-
-std::vector<Seen> SeenOfClass(INSTALLMESSAGE type) {
-    std::vector<Seen> out;
-    for (const Seen& s : g_seen)
-        if ((s.type & 0xFF000000) == static_cast<UINT>(type)) out.push_back(s);
-    return out;
 }
 
 }  // namespace
 
 TEST_CASE("a silent run shows no box and stays silent") {
+    UiRecorder ui(kShown);
     TestPackage pkg;  // the engine sets UILevel 2 when its own UI is off
     MSIHANDLE session = Open(pkg, true);
     LogCapture log;
@@ -64,7 +38,7 @@ TEST_CASE("a silent run shows no box and stays silent") {
     CHECK(ShowMsgBoxById(1109, MB_ICONERROR) == 0);
     MsiSetPropertyW(session, L"UILevel", L"5");
     CHECK(ShowMsgBox(L"Again?", MB_OKCANCEL | MB_ICONWARNING) == 0);
-    CHECK(SeenOfClass(INSTALLMESSAGE_WARNING).empty());
+    CHECK(ui.OfClass(INSTALLMESSAGE_WARNING).empty());
     CHECK(GetGuiSwitch().length() == 0);
 
     CHECK(log.Contains("<ShowMsgBox> Illegal destination drive. Installation should be on a fixed drive only."));
@@ -77,16 +51,17 @@ TEST_CASE("a silent run shows no box and stays silent") {
 }
 
 TEST_CASE("a message box carries its type and logs the button chosen") {
+    UiRecorder ui(kShown);
     TestPackage pkg;
     Open(pkg, false);
     LogCapture log;
 
-    g_answer = 8;
+    UiRecorder::answer = 8;
     CHECK(ShowMsgBox(L"Proceed 100%?", MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == 8);
-    g_answer = IDYES;
+    UiRecorder::answer = IDYES;
     CHECK(ShowMsgBoxById(1119, MB_YESNO) == IDYES);
 
-    auto boxes = SeenOfClass(INSTALLMESSAGE_WARNING);
+    auto boxes = ui.OfClass(INSTALLMESSAGE_WARNING);
     REQUIRE(boxes.size() == 2);
     CHECK(boxes[0].type == (INSTALLMESSAGE_WARNING | 0x134));
     CHECK(boxes[0].fields[0] == L"Proceed 100%?");
@@ -99,6 +74,7 @@ TEST_CASE("a message box carries its type and logs the button chosen") {
 }
 
 TEST_CASE("the first progress step resets the bar and later steps only move it") {
+    UiRecorder ui(kShown);
     TestPackage pkg;
     MSIHANDLE session = Open(pkg, false);
     using Fields = std::vector<std::wstring>;
@@ -106,21 +82,22 @@ TEST_CASE("the first progress step resets the bar and later steps only move it")
     const Fields reset{L"", L"0", L"70000", L"0", L"0"};
 
     StepProgressBar(session);
-    auto first = SeenOfClass(INSTALLMESSAGE_PROGRESS);
+    auto first = ui.OfClass(INSTALLMESSAGE_PROGRESS);
     REQUIRE(first.size() == 3);
     CHECK(first[0].fields == advance);
     CHECK(first[1].fields == reset);
     CHECK(first[2].fields == advance);
 
-    g_seen.clear();
+    UiRecorder::seen.clear();
     StepProgressBar(session);
-    auto later = SeenOfClass(INSTALLMESSAGE_PROGRESS);
+    auto later = ui.OfClass(INSTALLMESSAGE_PROGRESS);
     REQUIRE(later.size() == 1);
     CHECK(later[0].fields == advance);
     UnbindSession();
 }
 
 TEST_CASE("hiding the cancel button logs the installer's answer") {
+    UiRecorder ui(kShown);
     TestPackage pkg;
     MSIHANDLE session = Open(pkg, false);
     LogCapture log;
@@ -137,10 +114,10 @@ TEST_CASE("hiding the cancel button logs the installer's answer") {
     };
     for (const Answer& a : answers) {
         CAPTURE(a.line);
-        g_answer = a.answer;
-        g_seen.clear();
+        UiRecorder::answer = a.answer;
+        UiRecorder::seen.clear();
         CHECK(HideCancelButton(session) == a.result);
-        auto sent = SeenOfClass(INSTALLMESSAGE_COMMONDATA);
+        auto sent = ui.OfClass(INSTALLMESSAGE_COMMONDATA);
         REQUIRE(sent.size() == 1);
         CHECK(sent[0].fields[1] == L"2");
         CHECK(sent[0].fields[2] == L"0");
@@ -150,6 +127,7 @@ TEST_CASE("hiding the cancel button logs the installer's answer") {
 }
 
 TEST_CASE("progress text and the finish error text") {
+    UiRecorder ui(kShown);
     TestPackage pkg;
     pkg.Property(L"ShowSetupInfoDialogs", L"0");
     MSIHANDLE session = Open(pkg, false);
@@ -158,7 +136,7 @@ TEST_CASE("progress text and the finish error text") {
     CHECK(SendInfoMsgToProgressDialog(L"Installing the kernel") == ERROR_SUCCESS);
     ShowSetupInfoById(1112, true);
     ShowSetupInfoById(1112, false);
-    auto texts = SeenOfClass(INSTALLMESSAGE_ACTIONDATA);
+    auto texts = ui.OfClass(INSTALLMESSAGE_ACTIONDATA);
     REQUIRE(texts.size() == 3);
     CHECK(texts[0].fields[1] == L"Installing the kernel");
     CHECK(texts[1].fields[1] == L"Stopping Tessel-1 Varnet/Varguard Services...");

@@ -220,3 +220,64 @@ int LogCapture::Find(const std::string& prefix) const {
         if (all[i].compare(0, prefix.size(), prefix) == 0) return static_cast<int>(i);
     return -1;
 }
+
+std::vector<SeenMessage> UiRecorder::seen;
+int UiRecorder::answer = 0;
+
+namespace {
+
+int WINAPI RecordMessage(LPVOID, UINT type, MSIHANDLE record) {
+    SeenMessage message{type, {}};
+    for (UINT i = 0; i <= MsiRecordGetFieldCount(record); ++i) {
+        wchar_t buffer[1024] = L"";
+        DWORD chars = 1024;
+        MsiRecordGetStringW(record, i, buffer, &chars);
+        message.fields.push_back(buffer);
+    }
+    UiRecorder::seen.push_back(message);
+    return UiRecorder::answer;
+}
+
+}  // namespace
+
+UiRecorder::UiRecorder(DWORD filter) {
+    seen.clear();
+    answer = 0;
+    MsiSetExternalUIRecord(RecordMessage, filter, nullptr, nullptr);
+}
+
+UiRecorder::~UiRecorder() { MsiSetExternalUIRecord(nullptr, 0, nullptr, nullptr); }
+
+std::vector<SeenMessage> UiRecorder::OfClass(INSTALLMESSAGE type) const {
+    std::vector<SeenMessage> out;
+    for (const SeenMessage& s : seen)
+        if ((s.type & 0xFF000000) == static_cast<UINT>(type)) out.push_back(s);
+    return out;
+}
+
+bool HklmKeyExists(const std::wstring& key) {
+    HKEY h;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return false;
+    RegCloseKey(h);
+    return true;
+}
+
+DWORD HklmValue(const std::wstring& key, const std::wstring& name, std::wstring* text, DWORD* number) {
+    HKEY h;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return REG_NONE;
+    BYTE data[4096] = {};
+    DWORD bytes = sizeof data - 2, type = REG_NONE;
+    LONG r = RegQueryValueExW(h, name.c_str(), nullptr, &type, data, &bytes);
+    RegCloseKey(h);
+    if (r != ERROR_SUCCESS) return REG_NONE;
+    if (text) *text = reinterpret_cast<const wchar_t*>(data);
+    if (number) *number = *reinterpret_cast<const DWORD*>(data);
+    return type;
+}
+
+void HklmCreateKey(const std::wstring& key) {
+    HKEY h;
+    if (RegCreateKeyW(HKEY_LOCAL_MACHINE, key.c_str(), &h) != ERROR_SUCCESS)
+        throw std::runtime_error("cannot create " + Narrow(key));
+    RegCloseKey(h);
+}

@@ -79,5 +79,28 @@ private:
     long long start_ = 0;
 };
 
+// A record-based external UI handler installed ahead of the library's own:
+// it sees every message sent through the engine, with its fields, and
+// answers with the button a test chooses, as a user would.
+struct SeenMessage {
+    UINT type;
+    std::vector<std::wstring> fields;  // field 0 onwards
+};
+class UiRecorder {
+public:
+    explicit UiRecorder(DWORD filter);
+    ~UiRecorder();
+    std::vector<SeenMessage> OfClass(INSTALLMESSAGE type) const;
+    static std::vector<SeenMessage> seen;
+    static int answer;
+};
+
+// Values under HKEY_LOCAL_MACHINE, read straight from the registry.
+bool HklmKeyExists(const std::wstring& key);
+// The value's type, or REG_NONE when it is absent; text or number in the outs.
+DWORD HklmValue(const std::wstring& key, const std::wstring& name, std::wstring* text = nullptr,
+                DWORD* number = nullptr);
+void HklmCreateKey(const std::wstring& key);
+
 std::string Narrow(const std::wstring& text);
 std::wstring Widen(const std::string& text);

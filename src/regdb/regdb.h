@@ -1,0 +1,164 @@
+// Registry journal and registry operations: the registry script reg.ini,
+// its undo journal reg_ini_DB, the logged registry writers and the readers.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "util/xstring.h"
+
+// --- Reading and walking the registry ---
+
+class TamberRegDB {
+public:
+    explicit TamberRegDB(HKEY root) : root_(root) {}
+    LONG GetKeyValueEx(const wchar_t* subKey, const wchar_t* valueName, DWORD* type, XString* value, DWORD* size);
+    LONG CreateKeyEx(const wchar_t* subKey);
+    bool KeyExists(const wchar_t* subKey);
+
+private:
+    HKEY root_;
+};
+
+using RegNameCallback = void (*)(const wchar_t* name, void* context);
+void QueryKeyAndHandleSubKeys(HKEY key, RegNameCallback callback, void* context);
+void QueryKeyAndHandleValues(HKEY key, RegNameCallback callback, void* context);
+LONG RegRecursiveDeleteKey(HKEY parent, const wchar_t* subKey);
+
+// --- Logged writers ---
+
+// Write results: 0 nothing written, 1 written into an existing key,
+// 2 written and the key created.
+constexpr int kRegNotWritten = 0;
+constexpr int kRegWrittenExisting = 1;
+constexpr int kRegWrittenCreated = 2;
+constexpr int kRegValueChars = 100;
+
+int setRegistryDWORDValue(HKEY root, const wchar_t* key, const wchar_t* name, const wchar_t* value);
+int setRegistryStringValue(HKEY root, const wchar_t* key, const wchar_t* name, const wchar_t* value);
+int setRegistryExpStringValue(HKEY root, const wchar_t* key, const wchar_t* name, const wchar_t* value);
+int delRegistryValue(HKEY root, const wchar_t* key, const wchar_t* name);
+int isRegistryKeyExists(HKEY root, const wchar_t* key);
+// The topmost key of `key` (below HKEY_LOCAL_MACHINE) that does not exist yet;
+// empty when the key exists.
+void getFirstCreatedKey(const wchar_t* key, wchar_t* out, int size);
+// Replaces "{TARGETDIR}" by the installation directory: 1, or -1 when it
+// does not fit.
+int ExpandHVEnvironmentStrings(const wchar_t* source, wchar_t* out, int size);
+// "{" and "}" become "%": 1, or 0 when the output is full (unterminated).
+int fixEnvVarSign(const wchar_t* source, wchar_t* out, int size);
+
+// The installation directory without its trailing backslash, as the last
+// regInsertSection set it.
+const wchar_t* RegTargetDir();
+void SetRegTargetDir(const wchar_t* dir);
+
+// --- The registry script and its journal ---
+
+constexpr int kFieldCount = 5;
+constexpr int kFieldNameChars = 20;
+constexpr int kFieldValueChars = 100;
+constexpr int kMaxRecords = 400;
+constexpr int kMaxSections = 50;
+constexpr int kSectionNameChars = 30;
+constexpr int kLineChars = 1000;
+
+enum RecordStatus : int32_t {
+    kRecordLoaded = 0,
+    kRecordWritten = 2,
+    kRecordKeyCreated = 3,
+    kRecordNotExecuted = 4,
+    kRecordUndone = 5,
+    kRecordUndoFailed = 6,
+};
+
+// One registry write as the journal stores it: 1404 bytes.
+struct iniFileRecord {
+    struct Field {
+        wchar_t name[kFieldNameChars];
+        wchar_t value[kFieldValueChars];
+    } fields[kFieldCount];
+    int32_t status;
+    wchar_t firstCreatedKey[kFieldValueChars];
+};
+static_assert(sizeof(wchar_t) == 2, "the journal stores UTF-16");
+static_assert(sizeof(iniFileRecord) == 1404, "journal record layout");
+
+class iniFileSection {
+public:
+    iniFileSection();
+    // Reads the field lines of the script between two stream positions.
+    int loadSection(const char* scriptPath, std::streamoff start, std::streamoff end);
+
+    std::unique_ptr<iniFileRecord[]> records;  // kMaxRecords, or null
+    int32_t recordCount = 0;
+};
+
+// 8-bit file streams that speak UTF-16 through the ANSI code page.
+class wifstream : public std::ifstream {
+public:
+    using std::ifstream::ifstream;
+    ~wifstream() override = default;
+    // One line (CR before LF dropped), cut to length - 1 characters.
+    wifstream& getline(wchar_t* buffer, int length, wchar_t delimiter);
+};
+
+class wofstream : public std::ofstream {
+public:
+    using std::ofstream::ofstream;
+    ~wofstream() override = default;
+    wofstream& operator<<(const wchar_t* text);
+};
+
+class iniFile {
+public:
+    explicit iniFile(const wchar_t* sectionName);
+    ~iniFile();
+    iniFile(const iniFile&) = delete;
+    iniFile& operator=(const iniFile&) = delete;
+    int ExecuteINISection();
+    void storeCurrSection();
+
+private:
+    struct SectionEntry {
+        wchar_t name[kSectionNameChars];
+        int32_t startOffset;
+        int32_t lineNumber;
+    };
+    bool Index(std::streamoff* lastLineStart);
+
+    SectionEntry sectionIndex[kMaxSections];
+    int32_t sectionCount = 0;
+    iniFileSection section;
+    wifstream stream;
+    int32_t state = 0;
+};
+
+int regInsertSection(const wchar_t* sectionName);
+void RestoreAllSections();
+int GetRegIniDB(char* buffer, int mode);
+constexpr int kRegIniDbStore = 1;
+constexpr int kRegIniDbRestore = 2;
+
+// --- The journal's byte format, shared with the inspector tool ---
+
+// Text-mode framing: each 0x0A byte is stored as 0x0D 0x0A.
+std::string EncodeJournalBytes(const void* data, size_t size);
+
+// Reads decoded journal bytes from a binary file, tracking the raw offset.
+class JournalReader {
+public:
+    explicit JournalReader(FILE* file) : file_(file) {}
+    // Decoded bytes actually read (fewer at the end of the file).
+    size_t Read(void* out, size_t size);
+    long RawOffset() const { return offset_; }
+
+private:
+    FILE* file_;
+    long offset_ = 0;
+};
