@@ -18,3 +18,8 @@ bool ConfigureQuillonAttributes(const XString& path);
 int GetProductINI_intValue(XString name, int& value);
 int GetProductINI_strValue(XString name, XString& value);
 int IsProductINIvalueTrue(const wchar_t* name, int defaultValue);
+
+// Decides which setup dialogs are shown and publishes the 36 "dt_" flow
+// properties and the presets of skipped dialogs. False: the run must stop.
+bool initiateDialogsFlowAttributes();
+bool ResolveMaintenanceMode(bool* showUpdateOverwrite, bool* overwrite);

@@ -17,3 +17,17 @@ bool CheckDiskSpace(const XString& path);
 void AppendVarnetFolder(XString& path);
 bool CheckDependentPkgs();
 void DeleteVarnetKeyFromAllUsers();
+
+// --- Installed client and the kind of run ---
+
+void ReadRegistrySettings();
+void StoreVGInitialState();
+bool IsVarguardChosen();
+bool IsVarnetChosen();
+bool IsMaintUpgradeChosen();
+bool IsMaintOverwriteChosen();
+bool IsFirstInstallation();
+bool IsUpgradeFrom4_1();
+void WriteDTBaseDefaults();
+void WriteProductVersionToRegistry();
+bool IsSimplifiedInRegistry();

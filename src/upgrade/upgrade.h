@@ -1,0 +1,34 @@
+// Upgrade and migration: files of a previous installation that must outlive
+// the installer's own file operations, the removal marker and the launcher
+// flag.
+#pragma once
+
+#include <windows.h>
+
+#include "util/xstring.h"
+
+bool CreateBackupPath();
+bool GetBackupPath(XString* path);
+// Saves (restore 0) or restores (restore 1) directory + name through the
+// backup directory; `directory` ends with a backslash. Nonzero on success.
+int BackupOldFile(const XString& directory, const XString& name, int restore);
+bool HandleOldConfigFiles(XString installDir, int restore);
+bool StoreOldFiles();
+bool RestoreOldFiles();
+bool IsEntrustINIexist();
+bool StoreEntrustINI();
+bool RestoreEntrustINI();
+void GetCustomFileSubDir(const XString& fileName, XString* subDir);
+void CreateClientSubDirs(const XString& installDir);
+
+// Removes a file or a directory tree, keeping certificate files: 0 when the
+// path is gone, -1 otherwise.
+int DeleteDirTree(const wchar_t* path);
+void RenameToOld(const wchar_t* file);
+
+int CopyAndWriteToRegEraseExeForAfterRebbot(const XString& installDir);
+int WriteUnInstallTargetDir(XString installDir);
+int ClearUnInstallMarker();
+// False only while a removal waits for a restart.
+bool IsFirstInstall();
+bool IsActivatedByLauncher();
