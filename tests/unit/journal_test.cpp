@@ -15,24 +15,6 @@ namespace {
 const std::wstring kInstallDir = L"C:\\Program Files\\X\\";
 const std::wstring kJournal = kInstallDir + L"reg_ini_DB";
 
-std::string ReadBytes(const std::wstring& path) {
-    std::string all;
-    if (FILE* f = _wfopen(path.c_str(), L"rb")) {
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, f)) > 0) all.append(buf, n);
-        fclose(f);
-    }
-    return all;
-}
-
-void WriteBytes(const std::wstring& path, const std::string& bytes) {
-    FILE* f = _wfopen(path.c_str(), L"wb");
-    REQUIRE(f);
-    fwrite(bytes.data(), 1, bytes.size(), f);
-    fclose(f);
-}
-
 // A session whose installation directory holds `script` as reg.ini, with
 // an empty journal; the one the removal reads too.
 class ScriptedInstall {
@@ -40,7 +22,7 @@ public:
     explicit ScriptedInstall(const std::string& script) {
         CreateDirectoryW(L"C:\\Program Files", nullptr);
         CreateDirectoryW(kInstallDir.c_str(), nullptr);
-        WriteBytes(kInstallDir + L"reg.ini", script);
+        WriteFileBytes(kInstallDir + L"reg.ini", script);
         DeleteFileW(kJournal.c_str());
         pkg_.Directory(L"TARGETDIR", L"", L"SourceDir").Directory(L"INSTALLDIR", L"TARGETDIR", L"X");
         MSIHANDLE session = pkg_.Session(true);
@@ -131,7 +113,7 @@ TEST_CASE("the example section is written and journaled and undone at removal") 
                         RecordBytes({{L"key", key}, {L"name", L"Path"}, {L"type", L"REGDB_STRING"},
                                      {L"value", L"{TARGETDIR}\\bin"}, {L"size", L"0"}},
                                     2, L"");
-    std::string onDisk = ReadBytes(kJournal);
+    std::string onDisk = ReadFileBytes(kJournal);
     CHECK(onDisk.size() == 4 + 2 * 1404);
     CHECK(onDisk == TextMode(block));
     CHECK(onDisk.substr(4, 8) == std::string("k\0e\0y\0\0\0", 8));
@@ -142,7 +124,7 @@ TEST_CASE("the example section is written and journaled and undone at removal") 
     CHECK(log.Find("<Registry Controller> delRegistryValue: ends with FAIL.  mainKeyName='" + Narrow(key) +
                    "'  valueName='Path'  (Error code:2)") >= 0);
     CHECK(GetFileAttributesW(kJournal.c_str()) != INVALID_FILE_ATTRIBUTES);
-    CHECK(ReadBytes(kJournal).empty());
+    CHECK(ReadFileBytes(kJournal).empty());
 }
 
 TEST_CASE("a block of ten records is framed in text mode and reads back") {
@@ -155,7 +137,7 @@ TEST_CASE("a block of ten records is framed in text mode and reads back") {
     LogCapture log;
 
     regInsertSection(L"Ten");
-    CHECK(ReadBytes(kJournal).substr(0, 5) == std::string("\r\n\0\0\0", 5));
+    CHECK(ReadFileBytes(kJournal).substr(0, 5) == std::string("\r\n\0\0\0", 5));
     auto blocks = Blocks();
     REQUIRE(blocks.size() == 1);
     REQUIRE(blocks[0].size() == 10);
@@ -251,11 +233,11 @@ TEST_CASE("input beyond the fixed tables is refused with a log line") {
     }
     SUBCASE("a journal block claiming 401 records stops the replay") {
         ScriptedInstall install("[S]\n");
-        WriteBytes(kJournal, std::string("\x91\x01\0\0", 4) + std::string(1404, '\0'));
+        WriteFileBytes(kJournal, std::string("\x91\x01\0\0", 4) + std::string(1404, '\0'));
         LogCapture log;
         RestoreAllSections();
         CHECK(log.Contains("claims 401 records (at most 400)"));
-        CHECK(ReadBytes(kJournal).empty());
+        CHECK(ReadFileBytes(kJournal).empty());
     }
 }
 
@@ -263,7 +245,7 @@ TEST_CASE("the journal inspector decodes a journal and points at damage") {
     HklmCreateKey(L"SOFTWARE\\Halvora\\Varnet");
     ScriptedInstall install(kExample);
     regInsertSection(L"Example");
-    const std::string journal = ReadBytes(kJournal);
+    const std::string journal = ReadFileBytes(kJournal);
 
     auto inspect = [](const std::wstring& file, DWORD* exitCode) {
         std::wstring out = file + L".txt";
@@ -273,11 +255,7 @@ TEST_CASE("the journal inspector decodes a journal and points at damage") {
         si.cb = sizeof si;
         si.dwFlags = STARTF_USESTDHANDLES;
         si.hStdOutput = si.hStdError = h;
-        wchar_t exe[MAX_PATH];
-        GetModuleFileNameW(nullptr, exe, MAX_PATH);
-        std::wstring dir(exe);
-        std::wstring command = L"\"" + dir.substr(0, dir.find_last_of(L'\\') + 1) + L"tools\\regdb_inspect.exe\" \"" +
-                               file + L"\"";
+        std::wstring command = L"\"" + ExeDir() + L"tools\\regdb_inspect.exe\" \"" + file + L"\"";
         PROCESS_INFORMATION pi = {};
         REQUIRE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi));
         WaitForSingleObject(pi.hProcess, 30000);
@@ -285,7 +263,7 @@ TEST_CASE("the journal inspector decodes a journal and points at damage") {
         CloseHandle(pi.hProcess);
         CloseHandle(pi.hThread);
         CloseHandle(h);
-        return ReadBytes(out);
+        return ReadFileBytes(out);
     };
 
     DWORD code = 99;
@@ -297,7 +275,7 @@ TEST_CASE("the journal inspector decodes a journal and points at damage") {
     CHECK(whole.find("value = {TARGETDIR}\\bin") != std::string::npos);
 
     const std::wstring cut = kInstallDir + L"cut_reg_ini_DB";
-    WriteBytes(cut, journal.substr(0, 4 + 1404 + 700));
+    WriteFileBytes(cut, journal.substr(0, 4 + 1404 + 700));
     std::string damaged = inspect(cut, &code);
     CHECK(code == 1);
     CHECK(damaged.find("framing error at offset 2108: block 1 record 2 starts at offset 1408 and has 700 of 1404 "

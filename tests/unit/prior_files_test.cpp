@@ -13,31 +13,9 @@
 
 namespace {
 
-std::wstring TempDir() {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    return temp;
-}
-
-void Write(const std::wstring& path, const char* text) {
-    FILE* f = _wfopen(path.c_str(), L"w");
-    REQUIRE(f);
-    fputs(text, f);
-    fclose(f);
-}
-
-std::string Read(const std::wstring& path) {
-    std::string all;
-    if (FILE* f = _wfopen(path.c_str(), L"r")) {
-        char buf[256];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, f)) > 0) all.append(buf, n);
-        fclose(f);
-    }
-    return all;
-}
-
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+void Write(const std::wstring& path, const char* text) { WriteFileBytes(path, text); }
+std::string Read(const std::wstring& path) { return ReadFileBytes(path); }
+bool Exists(const std::wstring& path) { return FileExists(path); }
 
 // A bound session whose backup directory is set, as OnBegin leaves it.
 class Session {
@@ -66,10 +44,7 @@ TEST_CASE("a tree is deleted but for its certificates and locked files") {
     Write(root + L"\\.p12", "not a certificate");
     Write(root + L"\\nested\\deeper\\a.txt", "x");
     // A loaded library cannot be deleted, only renamed.
-    wchar_t exe[MAX_PATH];
-    GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    std::wstring probe(exe);
-    probe = probe.substr(0, probe.find_last_of(L'\\') + 1) + L"tools\\caprobe.dll";
+    const std::wstring probe = ExeDir() + L"tools\\caprobe.dll";
     REQUIRE(CopyFileW(probe.c_str(), (root + L"\\x.dll").c_str(), FALSE));
     HMODULE locked = LoadLibraryW((root + L"\\x.dll").c_str());
     REQUIRE(locked);

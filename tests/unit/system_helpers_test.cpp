@@ -10,12 +10,6 @@ namespace {
 
 std::wstring W(const XString& s) { return s.wvalue(); }
 
-std::wstring TempDir() {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    return temp;
-}
-
 }  // namespace
 
 TEST_CASE("file helpers report what they did") {
@@ -23,10 +17,7 @@ TEST_CASE("file helpers report what they did") {
     const std::wstring file = dir + L"\\a.txt";
     const std::wstring copy = dir + L"\\b.txt";
     CreateDirectoryW(dir.c_str(), nullptr);
-    FILE* f = _wfopen(file.c_str(), L"w");
-    REQUIRE(f);
-    fputs("x", f);
-    fclose(f);
+    WriteFileBytes(file, "x");
     LogCapture log;
 
     CHECK_FALSE(HV_DeleteDir(dir.c_str()));

@@ -11,13 +11,6 @@ void Check(UINT result, const char* what) {
     if (result != ERROR_SUCCESS) throw std::runtime_error(std::string(what) + " failed: " + std::to_string(result));
 }
 
-std::wstring ExeDirectory() {
-    wchar_t path[MAX_PATH];
-    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring dir(path, n);
-    return dir.substr(0, dir.find_last_of(L"\\/") + 1);
-}
-
 }  // namespace
 
 std::string Narrow(const std::wstring& text) {
@@ -134,7 +127,7 @@ std::wstring TestPackage::Get(const std::wstring& name) {
 }
 
 TamberDll::TamberDll() {
-    std::wstring path = ExeDirectory() + L"tamber.dll";
+    std::wstring path = ExeDir() + L"tamber.dll";
     module_ = LoadLibraryW(path.c_str());
     if (!module_) throw std::runtime_error("cannot load " + Narrow(path));
 }
@@ -170,16 +163,7 @@ LogCapture::LogCapture() {
         start_ = (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-std::string LogCapture::Raw() {
-    std::string all;
-    if (FILE* f = _wfopen(Path().c_str(), L"rb")) {
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, f)) > 0) all.append(buf, n);
-        fclose(f);
-    }
-    return all;
-}
+std::string LogCapture::Raw() { return ReadFileBytes(Path()); }
 
 std::vector<std::string> LogCapture::Lines() const {
     std::vector<std::string> lines;
@@ -281,3 +265,36 @@ void HklmCreateKey(const std::wstring& key) {
         throw std::runtime_error("cannot create " + Narrow(key));
     RegCloseKey(h);
 }
+
+std::wstring TempDir() {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    return temp;
+}
+
+std::wstring ExeDir() {
+    wchar_t path[MAX_PATH];
+    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring dir(path, n);
+    return dir.substr(0, dir.find_last_of(L"\\/") + 1);
+}
+
+std::string ReadFileBytes(const std::wstring& path) {
+    std::string all;
+    if (FILE* f = _wfopen(path.c_str(), L"rb")) {
+        char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, f)) > 0) all.append(buf, n);
+        fclose(f);
+    }
+    return all;
+}
+
+void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+    FILE* f = _wfopen(path.c_str(), L"wb");
+    if (!f) throw std::runtime_error("cannot write " + Narrow(path));
+    fwrite(bytes.data(), 1, bytes.size(), f);
+    fclose(f);
+}
+
+bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }

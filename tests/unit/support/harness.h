@@ -102,5 +102,12 @@ DWORD HklmValue(const std::wstring& key, const std::wstring& name, std::wstring*
                 DWORD* number = nullptr);
 void HklmCreateKey(const std::wstring& key);
 
+// Files, in binary.
+std::wstring TempDir();  // ends with a backslash
+std::wstring ExeDir();   // where the test executables and tamber.dll are
+std::string ReadFileBytes(const std::wstring& path);
+void WriteFileBytes(const std::wstring& path, const std::string& bytes);
+bool FileExists(const std::wstring& path);
+
 std::string Narrow(const std::wstring& text);
 std::wstring Widen(const std::string& text);
