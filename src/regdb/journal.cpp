@@ -163,6 +163,7 @@ bool iniFile::Index(std::streamoff* lastLineStart) {
     std::streamoff pos = 0;
     int lineNumber = 0;
     bool terminated = true;
+    std::streamoff firstIgnored = -1;  // where the first section beyond the index begins
     wchar_t line[kLineChars];
     *lastLineStart = 0;
     while (pos < size) {
@@ -175,6 +176,7 @@ bool iniFile::Index(std::streamoff* lastLineStart) {
         if (sectionCount == kMaxSections) {
             LogMessage(0, kLabel, L"%s: more than %d sections; the section at line %d is ignored", L"iniFileObj",
                        kMaxSections, lineNumber);
+            if (firstIgnored < 0) firstIgnored = *lastLineStart;
             continue;
         }
         SectionEntry& entry = sectionIndex[sectionCount++];
@@ -187,6 +189,8 @@ bool iniFile::Index(std::streamoff* lastLineStart) {
         entry.lineNumber = lineNumber;
     }
     if (terminated) *lastLineStart = size;
+    // The last indexed section must not run on into the ignored ones.
+    if (firstIgnored >= 0) *lastLineStart = firstIgnored;
     stream.clear();
     return true;
 }
@@ -255,9 +259,8 @@ int GetRegIniDB(char* buffer, int mode) {
         }
     }
     if (!dir.endsWith(L"\\")) dir.concat(XString(L'\\'));
-    XString path = dir + kJournalName;
-    path.setEncoding(XString::Ascii);
-    _snprintf(buffer, kJournalPathBytes, "%s", path.value());
+    dir.setEncoding(XString::Unicode);
+    _snprintf(buffer, kJournalPathBytes, "%S%S", dir.wvalue(), kJournalName);
     buffer[kJournalPathBytes - 1] = 0;
     LogMessage(0, kLabel, L"GetRegIniDB returns with <%S>", buffer);
     return 1;
@@ -278,7 +281,8 @@ void RestoreAllSections() {
         long blockAt = reader.RawOffset();
         int32_t count = 0;
         if (reader.Read(&count, sizeof count) != sizeof count) break;
-        if (count < 0 || count > kMaxRecords || !block.records) {
+        if (!block.records) break;  // its allocation failure is logged already
+        if (count < 0 || count > kMaxRecords) {
             LogMessage(0, kLabel, L"%s: block at offset %ld claims %d records (at most %d); the rest of %s is not read",
                        kOp, blockAt, static_cast<int>(count), kMaxRecords, kJournalName);
             break;

@@ -71,7 +71,7 @@ wofstream& wofstream::operator<<(const wchar_t* text) {
 iniFileSection::iniFileSection() {
     LogMessage(0, kLabel, L"Allocate %d iniFileRecord", kMaxRecords);
     records.reset(new (std::nothrow) iniFileRecord[kMaxRecords]);
-    if (!records) LogMessage(ERROR_NOT_ENOUGH_MEMORY, kLabel, L"Can't allocate %d iniFileRecord", kMaxRecords);
+    if (!records) LogMessage(0, kLabel, L"Can't allocate %d iniFileRecord", kMaxRecords);
     else memset(records.get(), 0, sizeof(iniFileRecord) * kMaxRecords);
 }
 

@@ -53,7 +53,11 @@ int DeleteDirTree(const wchar_t* path) {
     for (bool more = find.ok(); more; more = find.Next(&entry)) {
         std::wstring child = dir + L"\\" + entry.cFileName;
         if (child.size() >= MAX_PATH) return -1;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            // A junction or link: remove the link, never what it points at.
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveDirectoryW(child.c_str());
+            else DeleteFileW(child.c_str());
+        } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             if (wcscmp(entry.cFileName, L".") != 0 && wcscmp(entry.cFileName, L"..") != 0) DeleteDirTree(child.c_str());
         } else if (IsCertificate(entry.cFileName)) {
             continue;  // certificates outlive the installation

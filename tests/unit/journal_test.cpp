@@ -231,6 +231,20 @@ TEST_CASE("input beyond the fixed tables is refused with a log line") {
         CHECK(blocks[0].size() == 400);
         CHECK(log.Contains("more than 400 records in the section"));
     }
+    SUBCASE("sections beyond the 50th are ignored, also by the 50th") {
+        std::string script;
+        for (int i = 1; i <= 51; ++i)
+            script += "[S" + std::to_string(i) + "]\nkey=SOFTWARE\\Tamber\\Sec" + std::to_string(i) +
+                      "\nname=N\ntype=REGDB_NUMBER\nvalue=1\nsize=4\n";
+        ScriptedInstall install(script);
+        LogCapture log;
+        regInsertSection(L"S50");
+        regInsertSection(L"S51");
+        CHECK(HklmKeyExists(L"SOFTWARE\\Tamber\\Sec50"));
+        CHECK_FALSE(HklmKeyExists(L"SOFTWARE\\Tamber\\Sec51"));
+        CHECK(log.Contains("more than 50 sections; the section at line 301 is ignored"));
+        CHECK(log.Contains("The section 'S51' doesn't exists in the file"));
+    }
     SUBCASE("a journal block claiming 401 records stops the replay") {
         ScriptedInstall install("[S]\n");
         WriteFileBytes(kJournal, std::string("\x91\x01\0\0", 4) + std::string(1404, '\0'));

@@ -1,0 +1,199 @@
+// Command lines of the client's kernel tools and the split-install batch file.
+#include <cstdarg>
+#include <string>
+#include <vector>
+
+#include "kernel/command_line.h"
+#include "kernel/kernel.h"
+#include "log/install_log.h"
+#include "regdb/regdb.h"
+#include "session/session.h"
+#include "util/files.h"
+
+namespace {
+
+const wchar_t kLabel[] = L"Drivers Controller";
+const wchar_t kAdapterId[] = L"hv_vgvna";
+
+std::wstring Wide(const XString& s) {
+    XString w = s;
+    w.setEncoding(XString::Unicode);
+    return w.wvalue();
+}
+
+// The 8.3 form of an existing file; empty when it cannot be had.
+std::wstring ShortPath(const std::wstring& path) {
+    wchar_t out[kCommandChars] = L"";
+    DWORD n = GetShortPathNameW(path.c_str(), out, kCommandChars);
+    return (n == 0 || n >= static_cast<DWORD>(kCommandChars)) ? std::wstring() : std::wstring(out);
+}
+
+std::wstring Verbosity() { return Wide(GetGuiSwitch()); }
+
+// Formats, logs (with `logFormat`) and runs one tool line.
+UINT Run(const wchar_t* logFormat, bool wait, const wchar_t* format, ...) {
+    wchar_t command[kCommandChars];
+    va_list args;
+    va_start(args, format);
+    bool fits = FormatCommandLineV(command, kLabel, format, args);
+    va_end(args);
+    if (!fits) return kRunNotStarted;
+    LogMessage(0, kLabel, logFormat, command);
+    return Tamber_RunProcess(command, wait);
+}
+
+// Vista and later keep a copy of the adapter's driver package to clean too.
+UINT WithCacheCleaning(UINT result, const std::wstring& dir, const wchar_t* failure) {
+    if (result == 0 && isVista() && RemoveVNAFromDriversCache(dir.c_str()) != 0) LogMessage(0, kLabel, L"%s", failure);
+    return result;
+}
+
+// Writes bin\bdinst.bat and runs VN_SMS.exe on it.
+UINT RunBatch(const wchar_t* logFormat, const std::wstring& dir, const std::vector<std::wstring>& lines) {
+    XString batch = XString(dir.c_str()) + L"bin\\bdinst.bat";
+    batch.setEncoding(XString::Ascii);
+    {
+        wofstream out(batch.value(), std::ios::out | std::ios::trunc);
+        for (const std::wstring& line : lines) out << line.c_str();
+    }
+    char shortBatch[kCommandChars] = "";
+    DWORD n = GetShortPathNameA(batch.value(), shortBatch, kCommandChars);
+    if (n == 0 || n >= static_cast<DWORD>(kCommandChars)) shortBatch[0] = 0;
+    XString log = GetInstallLogPath();
+    log.setEncoding(XString::Unicode);
+    return Run(logFormat, true, L"\"%s\\bin\\VN_SMS.exe\"  -b -n -l -f \"%s\" -p %S", dir.c_str(), log.wvalue(),
+               shortBatch);
+}
+
+// Formats each batch line; false when one would not fit.
+bool BatchLines(std::vector<std::wstring>* lines, std::initializer_list<std::pair<const wchar_t*, std::vector<std::wstring>>> formats) {
+    for (const auto& f : formats) {
+        wchar_t line[kCommandChars];
+        const std::vector<std::wstring>& a = f.second;
+        auto arg = [&](size_t i) { return i < a.size() ? a[i].c_str() : L""; };
+        if (!FormatCommandLine(line, kLabel, f.first, arg(0), arg(1), arg(2))) return false;
+        lines->push_back(line);
+    }
+    return true;
+}
+
+const wchar_t kStartXpdrv[] = L"start \"xpdrv\" \"%sbin\\xpdrv.exe\"\n";
+const wchar_t kDeleteList[] = L"del /q /f \"%%TMP%%\\bdkern.tmp\"\n";
+const wchar_t kDeleteListedInf[] = L"for /f \"tokens=1 delims=. \" %%%%i in (%%TMP%%\\bdkern.tmp) do del /q /f %%%%i.inf\n";
+const wchar_t kDeleteListedPnf[] = L"for /f \"tokens=1 delims=. \" %%%%i in (%%TMP%%\\bdkern.tmp) do del /q /f %%%%i.pnf\n";
+
+}  // namespace
+
+UINT InstallBD(const XString& dir) {
+    const std::wstring d = Wide(dir);
+    return Run(L"InstallBD: path = %s", true, L"\"%sboot\\modules\\bdkern.exe\"  -v %s -l %s -c s -i hv_bd1", d.c_str(),
+               Verbosity().c_str(), ShortPath(d + L"boot\\modules\\netbdvn.inf").c_str());
+}
+
+UINT RunBDKern(const XString& dir, const wchar_t* arguments) {
+    return Run(L"RunBDKern: cmdline = %s", true, L"\"%sboot\\modules\\bdkern.exe\"  %s", Wide(dir).c_str(),
+               arguments ? arguments : L"");
+}
+
+UINT RunConn_config(const XString& dir, const wchar_t* arguments) {
+    return Run(L"RunConn_config: cmdline = %s", true, L"\"%sbin\\conn_config.exe\"  %s", Wide(dir).c_str(),
+               arguments ? arguments : L"");
+}
+
+UINT updateSignBD(const XString& dir) {
+    const std::wstring d = Wide(dir);
+    const std::wstring inf = ShortPath(d + L"boot\\modules\\netbdvnm.inf");
+    SetCurrentDirectoryW((d + L"boot\\modules\\").c_str());  // stays there afterwards
+    return Run(L"updateSignBD: path = %s", true, L"\"%sboot\\modules\\bdkern.exe\"  -v -p %s -c s -i HV_BD1MP",
+               d.c_str(), inf.c_str());
+}
+
+UINT UninstallBD(const XString& dir) {
+    return Run(L"UninstallBD: path = %s", true, L"\"%sboot\\modules\\bdkern.exe\"  -v %s -u hv_bd1", Wide(dir).c_str(),
+               Verbosity().c_str());
+}
+
+UINT InstallVNA(const XString& dir) {
+    const std::wstring d = Wide(dir);
+    return Run(L"InstallVNA: path = %s", true,
+               L"\"%sbin\\vna_utils.exe\" -d product install Varnet  \"%sboot\\modules\\netvna.inf\" "
+               L"System32\\drivers\\omdrv.sys",
+               d.c_str(), d.c_str());
+}
+
+UINT UnInstallVNA(const XString& dir) {
+    const std::wstring d = Wide(dir);
+    UINT result = Run(L"UnInstallVNA: path = %s", true, L"\"%sbin\\vna_utils.exe\" -d product uninstall Varnet", d.c_str());
+    return WithCacheCleaning(result, d, L"UnInstallVNA: ERROR removing vna from drivers cache!");
+}
+
+UINT UnhookVNA(const XString& dir) {
+    return Run(L"UnhookVNA: path = %s", true, L"\"%sbin\\vna_utils.exe\" -d om drv unhook", Wide(dir).c_str());
+}
+
+UINT RemoveVNADevice(const XString& dir) {
+    const std::wstring d = Wide(dir);
+    UINT result = Run(L"RemoveVNADevice: path = %s", true, L"\"%sbin\\vna_utils.exe\" -d vna dev remove %s", d.c_str(),
+                      kAdapterId);
+    return WithCacheCleaning(result, d, L"RemoveVNADevice: ERROR removing vna from drivers cache!");
+}
+
+UINT RemoveVNAFromDriversCache(const XString& dir) {
+    const std::wstring d = Wide(dir);
+    return Run(L"RemoveVNAFromDriversCache: path = %s", true,
+               L"\"%sbin\\vna_utils.exe\" -d vna dev clean_cache \"%sboot\\modules\\netvna.inf\" %s ", d.c_str(),
+               d.c_str(), kAdapterId);
+}
+
+UINT RunXPDRV(const XString& dir) {
+    return Run(L"RunXPDRV: cmdline = %s", false, L"\"%sbin\\xpdrv.exe\"", Wide(dir).c_str());
+}
+
+UINT InstallBD_with_VN_SMS_service(const XString& dir) {
+    const std::wstring d = Wide(dir);
+    const std::wstring inf = ShortPath(d + L"boot\\modules\\netbdvn.inf");
+    std::vector<std::wstring> lines;
+    if (!BatchLines(&lines, {
+            {kStartXpdrv, {d}},
+            {kDeleteList, {}},
+            {L"findstr /m /i \"hv_bd1\" \"%%WINDIR%%\\INF\\oem*.inf\" > \"%%TMP%%\\bdkern.tmp\"\n", {}},
+            {kDeleteListedInf, {}},
+            {kDeleteListedPnf, {}},
+            {kDeleteList, {}},
+            {L"findstr /m /i \"hv_bd1\" \"%%WINDIR%%\\INF\\netbd*.inf\" > \"%%TMP%%\\bdkern.tmp\"\n", {}},
+            {kDeleteListedInf, {}},
+            {kDeleteListedPnf, {}},
+            {L"\"%sboot\\modules\\bdkern.exe\"  -v -u HV_BD1\n", {d}},
+            {L"\"%sboot\\modules\\bdkern.exe\"  -v -u HV_BD1MP\n", {d}},
+            {L"\"%sboot\\modules\\bdkern.exe\"  -v %s -l %s -c s -i hv_bd1\n", {d, Verbosity(), inf}},
+            {L"rundll32.exe \"%sbin\\tamber.dll\",SetServicesStartTypeAuto2\n", {d}},
+        }))
+        return kRunNotStarted;
+    return RunBatch(L"InstallBD_with_VN_SMS_service: path = %s", d, lines);
+}
+
+UINT updateSignBD_with_VN_SMS_service(const XString& dir) {
+    const std::wstring d = Wide(dir);
+    const std::wstring inf = ShortPath(d + L"boot\\modules\\netbdvnm.inf");
+    std::vector<std::wstring> lines;
+    if (!BatchLines(&lines, {
+            {kStartXpdrv, {d}},
+            {L"chdir \"%sboot\\modules\\\"\n", {d}},
+            {L"\"%sboot\\modules\\bdkern.exe\"  -v -p %s -c s -i HV_BD1MP\n", {d, inf}},
+            {L"rundll32.exe \"%sbin\\tamber.dll\" SetServicesStartTypeAuto2\n", {d}},
+        }))
+        return kRunNotStarted;
+    return RunBatch(L"updateSignBD_with_VN_SMS_service: path = %s", d, lines);
+}
+
+BOOL CopyBDsys(const XString& dir) {
+    const std::wstring source = Wide(dir) + L"boot\\modules\\bd.sys";
+    wchar_t from[kShortPathChars] = L"", to[kShortPathChars] = L"";
+    GetExpandedShortPath(source.c_str(), from);
+    GetExpandedShortPath(L"%windir%\\system32\\drivers", to);
+    const std::wstring destination = std::wstring(to) + L"\\bd.sys";
+    BOOL copied = CopyFileW(from, destination.c_str(), FALSE);
+    if (!copied)
+        LogMessage(GetLastError(), kLabel, L"CopyBDsys: Failed to copy bd.sys from %s to %s", from, destination.c_str());
+    return copied;
+}

@@ -1,0 +1,34 @@
+// Kernel components, services and processes: the process runner and the
+// command lines of the client's kernel tools.
+#pragma once
+
+#include <windows.h>
+
+#include "util/xstring.h"
+
+constexpr UINT kRunNotStarted = 82;
+constexpr int kCommandChars = 256;
+
+// Runs a command hidden; with `wait`, waits for it and appends its output to
+// the install log. 0 started (and waited for), 82 not started.
+UINT TamberCreateProcess(const wchar_t* commandLine, bool wait);
+UINT Tamber_RunProcess(const wchar_t* commandLine, bool wait);
+UINT RunInstallScripts(const XString& installDir);
+UINT RunUninstallScripts(const XString& installDir);
+
+// Kernel tool commands; each takes the installation directory (ending with a
+// backslash) and returns the run result.
+UINT InstallBD(const XString& dir);
+UINT RunBDKern(const XString& dir, const wchar_t* arguments);
+UINT RunConn_config(const XString& dir, const wchar_t* arguments);
+UINT updateSignBD(const XString& dir);
+UINT UninstallBD(const XString& dir);
+UINT InstallVNA(const XString& dir);
+UINT UnInstallVNA(const XString& dir);
+UINT UnhookVNA(const XString& dir);
+UINT RemoveVNADevice(const XString& dir);
+UINT RemoveVNAFromDriversCache(const XString& dir);
+UINT RunXPDRV(const XString& dir);
+UINT InstallBD_with_VN_SMS_service(const XString& dir);
+UINT updateSignBD_with_VN_SMS_service(const XString& dir);
+BOOL CopyBDsys(const XString& dir);

@@ -1,0 +1,114 @@
+#include <cstdarg>
+#include <cwchar>
+#include <string>
+
+#include "kernel/command_line.h"
+#include "kernel/kernel.h"
+#include "log/install_log.h"
+#include "session/session.h"
+#include "system/system.h"
+
+namespace {
+
+const wchar_t kLabelCreate[] = L"TamberCreateProcess";
+const wchar_t kLabelRun[] = L"Tamber_RunProcess";
+const wchar_t kLabelScripts[] = L"Drivers Controller";
+const wchar_t kInstallerVariable[] = L"HV_MSI_INSTALLER";
+
+// Builds and logs the script runner's line for `mode`.
+bool ScriptCommand(const XString& dir, const wchar_t* mode, wchar_t (&command)[kCommandChars]) {
+    if (!FormatCommandLine(command, kLabelScripts, L"\"%shvexec.exe\"  -i \"%sproduct.ini\" -m %s", dir.wvalue(),
+                           dir.wvalue(), mode))
+        return false;
+    LogMessage(0, kLabelScripts, L"RunInstallScripts: cmdline = %s", command);
+    return true;
+}
+
+XString Wide(XString s) {
+    s.setEncoding(XString::Unicode);
+    return s;
+}
+
+}  // namespace
+
+bool FormatCommandLineV(wchar_t (&command)[kCommandChars], const wchar_t* label, const wchar_t* format,
+                        va_list args) {
+    int n = _vsnwprintf(command, kCommandChars - 1, format, args);
+    command[kCommandChars - 1] = 0;
+    if (n < 0 || n >= kCommandChars) {
+        LogMessage(0, label, L"The command line would not fit in %d characters; it is not run: %s", kCommandChars - 1,
+                   command);
+        return false;
+    }
+    return true;
+}
+
+bool FormatCommandLine(wchar_t (&command)[kCommandChars], const wchar_t* label, const wchar_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    bool fits = FormatCommandLineV(command, label, format, args);
+    va_end(args);
+    return fits;
+}
+
+UINT TamberCreateProcess(const wchar_t* commandLine, bool wait) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;  // 68 bytes in the shipped 32-bit build
+    startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    if (wait) {
+        LogMessage(0, kLabelCreate, L"Switching to external logging");
+        RedirectChildOutputToLog(&startup);
+    }
+    std::wstring writable(commandLine);
+    PROCESS_INFORMATION process = {};
+    UINT result = kRunNotStarted;
+    if (CreateProcessW(nullptr, &writable[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                       &process)) {
+        result = wait ? WaitForSingleObject(process.hProcess, INFINITE) : 0;
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    if (wait) {
+        CloseChildOutputHandle();
+        LogMessage(0, kLabelCreate, L"Switching to internal logging");
+    }
+    return result;
+}
+
+UINT Tamber_RunProcess(const wchar_t* commandLine, bool wait) {
+    if (!commandLine) return static_cast<UINT>(-1);
+    wchar_t command[kCommandChars] = {};
+    wcsncpy(command, commandLine, kCommandChars - 1);
+    LogMessage(0, kLabelRun, L"running command: <%s>", command);
+    UINT result = TamberCreateProcess(command, wait);
+    LogMessage(0, kLabelRun, L"command returned with: <%x>", result);
+    return result;
+}
+
+UINT RunInstallScripts(const XString& installDir) {
+    const XString dir = Wide(installDir);
+    AddInstDirToPath(dir.wvalue());
+    if (SetEnvironmentVariableW(kInstallerVariable, L"1"))
+        LogMessage(0, kLabelScripts, L"RunInstallScripts: Setting the %s environment variable.", kInstallerVariable);
+    else
+        LogMessage(GetLastError(), kLabelScripts, L"RunInstallScripts: Fail to set the %s environment variable.",
+                   kInstallerVariable);
+    wchar_t command[kCommandChars];
+    if (!ScriptCommand(dir, L"install", command)) return kRunNotStarted;
+    if (IsShowSetupInfoDialogs()) ShowSetupInfoById(1110, true);
+    UINT result = Tamber_RunProcess(command, true);
+    ShowSetupInfo(L"", false);
+    return result;
+}
+
+UINT RunUninstallScripts(const XString& installDir) {
+    const XString dir = Wide(installDir);
+    AddInstDirToPath(dir.wvalue());
+    wchar_t command[kCommandChars];
+    if (!ScriptCommand(dir, L"uninstall", command)) return kRunNotStarted;
+    ShowSetupInfoById(1111, true);
+    UINT result = Tamber_RunProcess(command, true);
+    ShowSetupInfo(L"", false);
+    return result;
+}

@@ -1,0 +1,11 @@
+// System integration: the search paths the client's programs need.
+#pragma once
+
+#include <windows.h>
+
+#include "util/xstring.h"
+
+// Puts <dir>\bin at the front of this process's PATH: 1 present, -1 failed.
+int AddInstDirToPath(const wchar_t* installDir);
+// Removes `entry` from the machine Path: 1 absent or written, 0 failed.
+int DeleteFromEnvironmentPath(XString entry);
