@@ -1,6 +1,7 @@
 // The exported installer handlers. Each is its frame plus its own steps.
 #include "deferred/deferred.h"
 #include "events/frame.h"
+#include "kernel/kernel.h"
 
 namespace {
 
@@ -36,9 +37,8 @@ UINT WINAPI OnInstallFinish(MSIHANDLE h) {
     return RunHandler({L"OnInstallFinish", kImmediate, false}, h, kFlowNotBuilt);
 }
 
-// rundll32 entry after a restart: no banner, no session. Switching the
-// services to automatic start comes with driver and service control.
-void CALLBACK SetServicesStartTypeAuto2(HWND, HINSTANCE, LPSTR, int) {}
+// rundll32 entry, from the split-install batch file: no banner, no session.
+void CALLBACK SetServicesStartTypeAuto2(HWND, HINSTANCE, LPSTR, int) { SetServicesStatupType(SERVICE_AUTO_START); }
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
 

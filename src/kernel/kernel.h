@@ -32,3 +32,30 @@ UINT RunXPDRV(const XString& dir);
 UINT InstallBD_with_VN_SMS_service(const XString& dir);
 UINT updateSignBD_with_VN_SMS_service(const XString& dir);
 BOOL CopyBDsys(const XString& dir);
+
+// --- Drivers and services ---
+
+DWORD InstallGenericDriver(const wchar_t* name, const wchar_t* displayName, int bootStart, const wchar_t* imagePath,
+                           const wchar_t* loadOrderGroup, const wchar_t* dependencies);
+DWORD UninstallService(const wchar_t* name);
+int RemoveServiceRegKey(const wchar_t* parentKey, const wchar_t* name);
+DWORD UninstallGenericDriver(const wchar_t* name);
+// Sets VN_Watchdog and VN_Service to `startType`: 1, or 0 without a manager.
+int SetServicesStatupType(DWORD startType);
+
+// --- Stopping the running client ---
+
+constexpr DWORD kSearchFailed = 0xC0000001;
+constexpr DWORD kProcessAccess = SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | PROCESS_TERMINATE;
+constexpr DWORD kProcessAccessNoTerminate = SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
+constexpr DWORD kStopWaitMs = 20000;
+constexpr UINT kExitWatchdog = 0x1DEAD;
+constexpr UINT kExitService = 0x2DEAD;
+constexpr UINT kExitGui = 0x3DEAD;
+
+int StopClientProcesses();
+DWORD GetPlatformId(DWORD* platformId);
+void InitClientProcessNames();
+DWORD FindProcessByName(const char* name, DWORD* processId, HANDLE* process, DWORD access);
+int EnablePrivilege(const char* privilege);
+void StopServiceByName(const char* name);
