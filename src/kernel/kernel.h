@@ -59,3 +59,6 @@ void InitClientProcessNames();
 DWORD FindProcessByName(const char* name, DWORD* processId, HANDLE* process, DWORD access);
 int EnablePrivilege(const char* privilege);
 void StopServiceByName(const char* name);
+
+// The removal sequence of every kernel component: the result of UninstallBD.
+UINT RemoveKernelComponents(const XString& dir);

@@ -268,3 +268,24 @@ TEST_CASE("search paths") {
         }
     }
 }
+
+TEST_CASE("removing the kernel components runs the tools in order") {
+    ClientInstall install;
+    LogCapture log;
+    CHECK(RemoveKernelComponents(kDir.c_str()) == 0);
+    std::vector<std::string> lines;
+    for (const Call& c : ClientInstall::Calls(5)) lines.push_back(c.commandLine);
+    std::vector<std::string> expected = {
+        "\"C:\\P\\bin\\conn_config.exe\"  rem VPN",
+        "\"C:\\P\\bin\\vna_utils.exe\" -d om drv unhook",
+        "\"C:\\P\\bin\\vna_utils.exe\" -d product uninstall Varnet",
+        "\"C:\\P\\boot\\modules\\bdkern.exe\"  -v  -u hv_bd1",
+        "\"C:\\P\\boot\\modules\\bdkern.exe\"  -v -u HV_BD1MP",
+    };
+    // Vista and later also clean the adapter from the driver cache.
+    if (lines.size() == 6) lines.erase(lines.begin() + 3);
+    CHECK(lines == expected);
+    CHECK(log.Contains("<OnRemoveBefore> Return code from uninstallBD: 0"));
+    CHECK(log.Contains("<OnRemoveBefore> calling addreg_w2K_omva_cleanup"));
+    CHECK(log.Find("<OnRemoveBefore> Return code from uninstallVPN: 1060") >= 0);
+}
