@@ -9,6 +9,7 @@
 #include "events/frame.h"
 #include "harness.h"
 #include "kernel/kernel.h"
+#include "legacy/legacy.h"
 #include "regdb/regdb.h"
 #include "session/session.h"
 #include "system/system.h"
@@ -288,4 +289,21 @@ TEST_CASE("removing the kernel components runs the tools in order") {
     CHECK(log.Contains("<OnRemoveBefore> Return code from uninstallBD: 0"));
     CHECK(log.Contains("<OnRemoveBefore> calling addreg_w2K_omva_cleanup"));
     CHECK(log.Find("<OnRemoveBefore> Return code from uninstallVPN: 1060") >= 0);
+}
+
+TEST_CASE("the old encryption service is removed with its own tool") {
+    ClientInstall install;
+    const std::wstring old = L"C:\\OldBD";
+    CreateDirectoryW(old.c_str(), nullptr);
+    CreateDirectoryW((old + L"\\bin").c_str(), nullptr);
+    CopyFileW((ExeDir() + L"tools\\recorder.exe").c_str(), (old + L"\\bin\\bdvnservice.exe").c_str(), FALSE);
+    // The directory is found through the version's key when BD1 has none.
+    setRegistryStringValue(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halvora\\BD1", L"CurrentVersion", L"3.2");
+    setRegistryStringValue(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halvora\\BD1\\3.2", L"BDDIR", old.c_str());
+
+    RemoveOldBdEncService();
+    auto calls = ClientInstall::Calls(1);
+    REQUIRE(calls.size() == 1);
+    CHECK(calls[0].name == "bdvnservice.exe");
+    CHECK(calls[0].commandLine == "-remove");
 }

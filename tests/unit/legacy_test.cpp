@@ -38,8 +38,9 @@ TEST_CASE("uninstallation removes the client's registry data but what must survi
     HklmCreateKey(plugins + L"\\NoFlag");
     HklmCreateKey(client + L"\\Profiles\\Deep\\Er");
     HklmCreateKey(client + L"\\Sites");
-    // A name longer than the walk's 250-byte buffer cannot be read: the walk
-    // must go past it rather than stop or spin.
+    // Wine does not enforce key permissions, so a key the walk cannot delete is
+    // made another way: its name is longer than the walk's 250-byte buffer, so
+    // it cannot even be read. The walk must go past it rather than stop or spin.
     HklmCreateKey(client + L"\\" + std::wstring(252, L'U'));
     HklmCreateKey(client + L"\\Zlast");
     SetDword(client, L"SSOEnabled", 1);
