@@ -36,21 +36,22 @@ int Tamber_ExpandEnvironmentStrings(XString& text) {
     return 1;
 }
 
-BOOL HV_DeleteFile(XString path) {
+namespace {
+
+// The failure line says "file" for directories too.
+BOOL LoggedDelete(const wchar_t* label, BOOL(WINAPI* remove)(LPCWSTR), const wchar_t* deleted, XString path) {
     path = Wide(path);
-    BOOL ok = DeleteFileW(path.wvalue());
-    if (ok) LogMessage(0, L"HV_DeleteFile", L"Successfuly deleted file <%s>", path.wvalue());
-    else LogMessage(GetLastError(), L"HV_DeleteFile", L"failed to delete file  <%s>", path.wvalue());
+    BOOL ok = remove(path.wvalue());
+    if (ok) LogMessage(0, label, L"Successfuly deleted %s <%s>", deleted, path.wvalue());
+    else LogMessage(GetLastError(), label, L"failed to delete file  <%s>", path.wvalue());
     return ok;
 }
 
-BOOL HV_DeleteDir(XString path) {
-    path = Wide(path);
-    BOOL ok = RemoveDirectoryW(path.wvalue());
-    if (ok) LogMessage(0, L"HV_DeleteDir", L"Successfuly deleted dir <%s>", path.wvalue());
-    else LogMessage(GetLastError(), L"HV_DeleteDir", L"failed to delete file  <%s>", path.wvalue());
-    return ok;
-}
+}  // namespace
+
+BOOL HV_DeleteFile(XString path) { return LoggedDelete(L"HV_DeleteFile", DeleteFileW, L"file", path); }
+
+BOOL HV_DeleteDir(XString path) { return LoggedDelete(L"HV_DeleteDir", RemoveDirectoryW, L"dir", path); }
 
 BOOL HV_CopyFile(XString source, XString destination) {
     source = Wide(source);
