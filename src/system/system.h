@@ -9,3 +9,8 @@
 int AddInstDirToPath(const wchar_t* installDir);
 // Removes `entry` from the machine Path: 1 absent or written, 0 failed.
 int DeleteFromEnvironmentPath(XString entry);
+
+// Replaces the client's inbound firewall rules (Vista and later).
+void ConfigureFirewallRules();
+void DeleteFirewallRule(const wchar_t* prefix, const wchar_t* rule);
+void AddFirewallRule(const wchar_t* prefix, const wchar_t* rule, const wchar_t* program);

@@ -32,3 +32,18 @@ int ClearUnInstallMarker();
 // False only while a removal waits for a restart.
 bool IsFirstInstall();
 bool IsActivatedByLauncher();
+
+// --- Registrations of an earlier installation ---
+
+LONG DeleteDTBaseFromRegistry();
+LONG DeleteVNFromRegistry();
+LONG DeleteSDSFromRegistry();
+LONG DeleteBDFromRegistry();
+int ClearClientKeyKeepSCV();
+int WriteProductGuidToRegistry();
+void RemoveOldProductRegistration();
+int GetOldVG_GUID(XString* guid);
+LONG DeleteOldVGFromInstalledPrograms(const XString& guid);
+void DeleteOldMsiFromInstalledProducts(const XString& guid);
+void DeleteClientSystemFiles();
+void RemoveHvrNotify();
