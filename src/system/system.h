@@ -14,3 +14,22 @@ int DeleteFromEnvironmentPath(XString entry);
 void ConfigureFirewallRules();
 void DeleteFirewallRule(const wchar_t* prefix, const wchar_t* rule);
 void AddFirewallRule(const wchar_t* prefix, const wchar_t* rule, const wchar_t* program);
+
+// --- Product registration values ---
+
+void WriteCommonValuesToRegistry();
+void WriteCommonValuesToRegistryWithName(const char* productKey, const char* displayName);
+void WriteBuildNumberToRegistry();
+void WriteEstimatedSiteToRegistry();
+LONG AllowUserFastSwitching();
+void WriteDTBaseToRegistryWithCare();
+void ReadDTBaseProfiles(XString* defaultProfile, XString* profile);
+void WriteDTBaseProfiles(const XString& defaultProfile, const XString& profile);
+
+// --- The installer's own log ---
+
+int CopyMSILogFile();
+bool IsMSILoggingEnabled();
+void EnableMSILogging();
+DWORD FindLastMSILogFile(XString* path);
+bool ShortcutCreate(const wchar_t* target, const wchar_t* shortcut, const wchar_t* description);

@@ -1,0 +1,107 @@
+// The installer's own verbose log: its policy, the newest log and a shortcut
+// to it beside the install log.
+#include <objbase.h>
+#include <shlobj.h>
+
+#include "log/install_log.h"
+#include "regdb/regdb.h"
+#include "system/system.h"
+#include "util/files.h"
+
+namespace {
+
+const wchar_t kPolicyKey[] = L"SOFTWARE\\Policies\\Microsoft\\Windows\\Installer";
+const wchar_t kAllLogging[] = L"voicewarmup";
+
+// Spelled out so that nothing but the system libraries is linked.
+const CLSID kShellLink = {0x00021401, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const IID kShellLinkW = {0x000214F9, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const IID kPersistFile = {0x0000010B, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+HRESULT CreateShellLink(const wchar_t* target, const wchar_t* shortcut, const wchar_t* description, IShellLinkW* link) {
+    IPersistFile* file = nullptr;
+    HRESULT hr = link->QueryInterface(kPersistFile, reinterpret_cast<void**>(&file));
+    if (FAILED(hr)) return hr;
+    hr = link->SetPath(target);
+    if (SUCCEEDED(hr)) hr = link->SetDescription(description);
+    if (SUCCEEDED(hr)) {
+        wchar_t path[MAX_PATH] = L"";
+        wcsncpy(path, shortcut, MAX_PATH - 1);
+        hr = file->Save(path, TRUE);
+    }
+    file->Release();
+    return hr;
+}
+
+}  // namespace
+
+bool IsMSILoggingEnabled() {
+    DWORD type = 0, size = 0;
+    XString value;
+    return TamberRegDB(HKEY_LOCAL_MACHINE).GetKeyValueEx(kPolicyKey, L"Logging", &type, &value, &size) == ERROR_SUCCESS;
+}
+
+void EnableMSILogging() { setRegistryStringValue(HKEY_LOCAL_MACHINE, kPolicyKey, L"Logging", kAllLogging); }
+
+DWORD FindLastMSILogFile(XString* path) {
+    const wchar_t kLabel[] = L"FindLastMSILogFile";
+    XString dir(L"%TEMP%");
+    Tamber_ExpandEnvironmentStrings(dir);
+    XString pattern = dir + L"\\MSI*.LOG";
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW(pattern.wvalue(), &entry);
+    if (find == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        LogMessage(0, kLabel, L"Can't find files at pattern: %s\n", pattern.wvalue());
+        return error;
+    }
+    FILETIME best = {0, 0};
+    std::wstring name;
+    do {
+        // Of equal creation times the first found stays.
+        if (CompareFileTime(&entry.ftCreationTime, &best) > 0) {
+            best = entry.ftCreationTime;
+            name = entry.cFileName;
+        }
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+    LogMessage(0, kLabel, L"The latest MSI log file is: %s\n", name.c_str());
+    *path = dir + L"\\" + name.c_str();
+    return 0;
+}
+
+bool ShortcutCreate(const wchar_t* target, const wchar_t* shortcut, const wchar_t* description) {
+    LogMessage(0, L"ShortcutCreate", L"Creating link %s to %s ...", shortcut, target);
+    if (CoInitialize(nullptr) != S_OK) return false;
+    IShellLinkW* link = nullptr;
+    if (FAILED(CoCreateInstance(kShellLink, nullptr, CLSCTX_INPROC_SERVER, kShellLinkW, reinterpret_cast<void**>(&link)))) {
+        CoUninitialize();
+        return false;
+    }
+    HRESULT hr = CreateShellLink(target, shortcut, description, link);
+    link->Release();
+    CoUninitialize();
+    return SUCCEEDED(hr);
+}
+
+int CopyMSILogFile() {
+    const wchar_t kLabel[] = L"CopyMSILogFile";
+    XString shortcut = GetProgramFilesDir() + L"Halvora\\HVInstLog\\MsiLogFile.lnk";
+    if (!IsMSILoggingEnabled()) {
+        LogMessage(0, kLabel,
+                   L"The registry isn't set to enable MSI logging. Setting: SOFTWARE\\Policies\\Microsoft\\Windows\\"
+                   L"Installer => Logging To \"voicewarmup\" For the next installation");
+        EnableMSILogging();
+        return -1;
+    }
+    EnableMSILogging();
+    XString log;
+    if (FindLastMSILogFile(&log) != 0) {
+        LogMessage(0, kLabel, L"Can't find the lat MSI log file");
+        return -1;
+    }
+    LogMessage(0, kLabel, L"\n<<<<< The MSI log file of this installation is: %s >>>>>\n", log.wvalue());
+    HV_DeleteFile(shortcut);
+    ShortcutCreate(log.wvalue(), shortcut.wvalue(), L"Shortcut to VG/VN MSI installation log file");
+    return 0;
+}
