@@ -47,3 +47,17 @@ LONG DeleteOldVGFromInstalledPrograms(const XString& guid);
 void DeleteOldMsiFromInstalledProducts(const XString& guid);
 void DeleteClientSystemFiles();
 void RemoveHvrNotify();
+
+// --- Version 4.1 and the version test ---
+
+int IsDowngrade();
+bool WarnOn4_1Upgrade();
+int Remove4_1WinFiles();
+int Backup4_1RegistryInfo();
+int Remove4_1RegistryKeys();
+int Remove4_1StartMenu();
+int Restore4_1RegistryInfo();
+int Upgrade4_1Gina();
+int DeletePolicyFiles();
+void IncludeBrandingFiles(const XString& installDir);
+void HandleDefaultPolicy();
