@@ -123,3 +123,17 @@ TEST_CASE("branding files and the default policy follow the settings") {
     CHECK_FALSE(FileExists(dir + L"logo.bmp"));
     CHECK_FALSE(FileExists(dir + L"authmsg.txt"));
 }
+
+TEST_CASE("an overwrite removes the old policy but its certificates") {
+    const std::wstring old = TempDir() + L"Old\\";
+    CreateDirectoryW(old.c_str(), nullptr);
+    CreateDirectoryW((old + L"policy").c_str(), nullptr);
+    WriteFileBytes(old + L"policy\\rules.txt", "x");
+    WriteFileBytes(old + L"policy\\user.p12", "cert");
+    Session session({{L"tamber_old_installed_path", old.c_str()}});
+    CHECK(DeletePolicyFiles() == 1);
+    CHECK_FALSE(FileExists(old + L"policy\\rules.txt"));
+    CHECK(FileExists(old + L"policy\\user.p12"));
+    // A silent run answers the 4.1 warning as if OK was chosen.
+    CHECK(WarnOn4_1Upgrade());
+}

@@ -145,3 +145,24 @@ TEST_CASE("Netlogon and NetBT settings for a logon over the tunnel") {
     CHECK(Number(netbt, L"EnableLMHOSTS") == 1);
     CHECK(Number(netbt, L"VnLMHOSTSRevert") == 1);
 }
+
+TEST_CASE("the XP-signed driver files replace the others") {
+    const std::wstring modules = kDir + L"boot\\modules\\";
+    CreateDirectoryW(kDir.c_str(), nullptr);
+    for (const wchar_t* d : {L"boot", L"boot\\modules", L"boot\\modules\\xp_signed_modules"})
+        CreateDirectoryW((kDir + d).c_str(), nullptr);
+    for (const wchar_t* file : {L"netbdvn.cat", L"omva.cat", L"netbdvn.inf"}) {
+        WriteFileBytes(modules + file, "unsigned");
+        WriteFileBytes(modules + L"xp_signed_modules\\" + file, "signed");
+    }
+    CHECK(CopySignedBDfiles(kDir.c_str()));
+    for (const wchar_t* file : {L"netbdvn.cat", L"omva.cat", L"netbdvn.inf"}) CHECK(ReadFileBytes(modules + file) == "signed");
+    DeleteFileW((modules + L"xp_signed_modules\\omva.cat").c_str());
+    CHECK_FALSE(CopySignedBDfiles(kDir.c_str()));
+
+    // A GinaDLL too long for its 128-byte buffer counts as absent.
+    setRegistryStringValue(HKEY_LOCAL_MACHINE, kWinlogon.c_str(), L"GinaDLL", std::wstring(70, L'g').c_str());
+    XString name(L"unchanged");
+    CHECK_FALSE(getGinaName(&name));
+    CHECK(std::wstring(name.wvalue()) == L"unchanged");
+}
