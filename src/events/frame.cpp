@@ -25,16 +25,16 @@ void UnbindSession() {
     g_hMsi = 0;
 }
 
-UINT RunHandler(const HandlerSpec& spec, MSIHANDLE session, HandlerSteps steps) {
-    if (!spec.bindBeforeBanner) LogFunctionBanner(spec.name, 1);
-    if (spec.deferred) SetUseCAD(1);
+UINT RunHandler(const HandlerTraits& handler, MSIHANDLE session, HandlerSteps steps) {
+    if (!handler.bindBeforeBanner) LogFunctionBanner(handler.name, 1);
+    if (handler.deferred) SetUseCAD(1);
     BindSession(session);
-    if (spec.bindBeforeBanner) LogFunctionBanner(spec.name, 1);
+    if (handler.bindBeforeBanner) LogFunctionBanner(handler.name, 1);
 
     if (steps && steps() != ERROR_SUCCESS) return ERROR_INSTALL_FAILURE;
 
     UnbindSession();
-    LogFunctionBanner(spec.name, 0);
+    LogFunctionBanner(handler.name, 0);
     return ERROR_SUCCESS;
 }
 

@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <msi.h>
 
-struct HandlerSpec {
+struct HandlerTraits {
     const wchar_t* name;    // banner label
     bool deferred;          // reads its properties from the container
     bool bindBeforeBanner;  // only OnRemoveAfter
@@ -15,7 +15,7 @@ struct HandlerSpec {
 // at once with 1603 (no end banner, container not stored).
 using HandlerSteps = UINT (*)();
 
-UINT RunHandler(const HandlerSpec& spec, MSIHANDLE session, HandlerSteps steps);
+UINT RunHandler(const HandlerTraits& handler, MSIHANDLE session, HandlerSteps steps);
 
 void BindSession(MSIHANDLE session);
 void UnbindSession();
