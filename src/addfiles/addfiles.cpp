@@ -1,0 +1,146 @@
+#include <direct.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "addfiles/addfiles.h"
+#include "log/install_log.h"
+#include "session/session.h"
+#include "upgrade/upgrade.h"
+#include "util/handles.h"
+
+namespace {
+
+const wchar_t kLabel[] = L"InstallAdditionalFileFromBinaryTable";
+const wchar_t kInternal[] = L"HVINSTADDINT_";
+const wchar_t kExternal[] = L"HVINSTADDEXT_";
+constexpr size_t kPrefixChars = 13;
+const wchar_t kTempDirProperty[] = L"AddFilesTempDir";
+constexpr DWORD kUnknownSizeBytes = 500000;
+constexpr DWORD kTempPathChars = 1000;
+
+bool HasPrefix(const std::wstring& name, const wchar_t* prefix) {
+    return name.size() > kPrefixChars && name.compare(0, kPrefixChars, prefix) == 0;
+}
+
+// Extracts one row into a new file of `dir`; the file's name, or empty.
+std::wstring ExtractRow(MSIHANDLE record, const std::wstring& dir, const XString& installed) {
+    DWORD size = MsiRecordDataSize(record, 2);
+    if (size == 0) size = kUnknownSizeBytes;
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[size]);
+    if (!buffer) {
+        LogMessage(0, kLabel, L"Cant allocate buffer for cashing the file: <%s>\n", installed.wvalue());
+        return L"";
+    }
+    wchar_t file[MAX_PATH] = L"";
+    GetTempFileNameW(dir.c_str(), L"", 0, file);
+    LogMessage(0, kLabel, L"copy file to: %s\n", file);
+    FileStream out(_wfopen(file, L"wb"));
+    if (!out) {
+        LogMessage(0, kLabel, L"Cant open file for writing the file: <%s>\n", installed.wvalue());
+        return L"";
+    }
+    DWORD bytes = size;
+    UINT result = MsiRecordReadStream(record, 2, buffer.get(), &bytes);
+    if (result != ERROR_SUCCESS) {
+        LogMessage(0, kLabel, L"Failed to MsiRecordSetStream, error: %d\n", result);
+        return L"";
+    }
+    fwrite(buffer.get(), 1, bytes, out.get());
+    std::wstring path(file);
+    return path.substr(path.find_last_of(L'\\') + 1);
+}
+
+}  // namespace
+
+XString InstalledFileName(const XString& binaryName) {
+    XString w = binaryName;
+    w.setEncoding(XString::Unicode);
+    std::wstring name = w.wvalue();
+    if (HasPrefix(name, kExternal)) return XString(name.substr(kPrefixChars).c_str());
+    if (!HasPrefix(name, kInternal)) return XString(L"");
+    std::wstring rest = name.substr(kPrefixChars);
+    size_t last = rest.find_last_of(L'_');
+    if (last != std::wstring::npos) rest[last] = L'.';
+    if (rest == L"product_ini.simp") rest = L"product.ini.simp";
+    return XString(rest.c_str());
+}
+
+UINT StoreAdditionalFileFromBinaryTable() {
+    if (g_hMsi == 0) return ERROR_INVALID_HANDLE;
+    UINT last = ERROR_SUCCESS;
+    MsiHandle database(MsiGetActiveDatabase(g_hMsi));
+    MsiHandle view;
+    if (database) last = OpenTwoColumnView(database.get(), L"SELECT * FROM Binary", kLabel, view);
+    if (view) {
+        wchar_t temp[kTempPathChars] = L"";
+        GetTempPathW(kTempPathChars, temp);
+        wchar_t unique[MAX_PATH] = L"";
+        const wchar_t* name = _wtmpnam(unique);
+        std::wstring component = name ? name : L"addfiles";
+        component = component.substr(component.find_last_of(L'\\') + 1);
+        const std::wstring dir = std::wstring(temp) + component;
+        if (_wmkdir(dir.c_str()) != 0) {
+            LogMessage(0, L"StoreAdditionalFileFromBinaryTable", L"Failed to create a temporary directory %s (rc=%d)",
+                       dir.c_str(), errno);
+            return 1;
+        }
+        SetProperty(kTempDirProperty, dir.c_str(), true);
+
+        MsiHandle record;
+        while (MsiViewFetch(view.get(), record.out()) == ERROR_SUCCESS) {
+            wchar_t rowName[200] = L"";
+            DWORD chars = 200;
+            UINT result = MsiRecordGetStringW(record.get(), 1, rowName, &chars);
+            if (result != ERROR_SUCCESS) {
+                LogMessage(0, kLabel, L"Failed to MsiRecordGetString, error: %d\n", result);
+                last = result;
+                continue;
+            }
+            XString installed = InstalledFileName(rowName);
+            if (installed.length() == 0) continue;
+            LogMessage(0, kLabel, L"BinaryFileName=%s => InstalledFileName=%s", rowName, installed.wvalue());
+            std::wstring extracted = ExtractRow(record.get(), dir, installed);
+            if (!extracted.empty()) SetProperty(extracted.c_str(), installed, true);
+        }
+    }
+    LogMessage(0, kLabel, L"Done.\n");
+    return last;
+}
+
+int InstallAdditionalFileFromBinaryTable(const XString& installDir) {
+    XString dir;
+    if (GetProperty(kTempDirProperty, &dir) != ERROR_SUCCESS || dir.length() == 0) {
+        LogMessage(0, kLabel, L"Failed to retrieve temp directory name");
+        return 1;
+    }
+    XString target = installDir;
+    target.setEncoding(XString::Unicode);
+    XString pattern = dir + L"\\*";
+    LogMessage(0, kLabel, L"Looking for customized files in %s", pattern.wvalue());
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW(pattern.wvalue(), &entry);
+    if (find == INVALID_HANDLE_VALUE) {
+        LogMessage(0, kLabel, L"Failed to retieve handle to first file");
+        return 1;
+    }
+    do {
+        XString installed;
+        if (GetProperty(entry.cFileName, &installed) != ERROR_SUCCESS || installed.length() == 0) {
+            LogMessage(0, kLabel, L"Failed to retrieve real file name for %s", entry.cFileName);
+            continue;
+        }
+        XString sub(L"");
+        GetCustomFileSubDir(installed, &sub);
+        XString source = dir + L"\\" + entry.cFileName;
+        XString destination = target + sub + installed;
+        LogMessage(0, kLabel, L"Copying %s to %s", source.wvalue(), destination.wvalue());
+        if (!CopyFileW(source.wvalue(), destination.wvalue(), FALSE))
+            LogMessage(GetLastError(), kLabel, L"Error ! Failed to copy %s to %s", source.wvalue(), destination.wvalue());
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+    return 0;
+}
