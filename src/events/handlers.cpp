@@ -1,6 +1,7 @@
 // The exported installer handlers. Each is its frame plus its own steps.
 #include "deferred/deferred.h"
 #include "events/frame.h"
+#include "events/shared_steps.h"
 #include "kernel/kernel.h"
 
 namespace {
@@ -9,7 +10,7 @@ constexpr bool kImmediate = false;
 constexpr bool kDeferred = true;
 
 // The flows of first installation, maintenance and removal are not built yet;
-// until then these handlers run only their frame.
+// until then their handlers run only their frame.
 constexpr HandlerSteps kFlowNotBuilt = nullptr;
 
 }  // namespace
@@ -34,7 +35,10 @@ UINT WINAPI OnExecuteStub(MSIHANDLE h) {
     return RunHandler({L"OnExecuteStub", kImmediate, false}, h, HandOverDeferredData);
 }
 UINT WINAPI OnInstallFinish(MSIHANDLE h) {
-    return RunHandler({L"OnInstallFinish", kImmediate, false}, h, kFlowNotBuilt);
+    return RunHandler({L"OnInstallFinish", kImmediate, false}, h, [] {
+        HandleRebootAtFinish();
+        return static_cast<UINT>(ERROR_SUCCESS);
+    });
 }
 
 // rundll32 entry, from the split-install batch file: no banner, no session.
