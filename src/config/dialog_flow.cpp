@@ -17,12 +17,6 @@ constexpr int kNone = -1;
 
 bool Flag(const wchar_t* name, int defaultValue) { return IsProductINIvalueTrue(name, defaultValue) != 0; }
 
-bool Refuse(int message) {
-    ShowMsgBoxById(message, MB_ICONERROR);
-    SetFinishErrorString(message);
-    return false;
-}
-
 // The skipped path dialog's choice: the settings' DefaultPath, made a
 // client folder.
 void PresetInstallDir() {
@@ -70,8 +64,8 @@ bool ResolveMaintenanceMode(bool* showUpdateOverwrite, bool* overwrite) {
     if (IsFirstInstallation() || !packageSimplified || clientSimplified) return true;
 
     // A simplified package over a full client may only overwrite it.
-    if (!quebec) return Refuse(1117);
-    if (!overwriteConfiguration && !showUpdate) return Refuse(1118);
+    if (!quebec) return StopWithMessage(1117);
+    if (!overwriteConfiguration && !showUpdate) return StopWithMessage(1118);
     if (showWarning && ShowMsgBoxById(1119, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDNO) {
         SetFinishErrorString(1121);
         return false;

@@ -100,3 +100,9 @@ int SendMSIWarningMessageBox(XString text, UINT type) {
 UINT SetFinishErrorString(int number) {
     return SetProperty(L"ID_FINISH_ERROR_STRING", GetMessageText(number), true);
 }
+
+bool StopWithMessage(int number) {
+    ShowMsgBoxById(number, MB_ICONERROR);
+    SetFinishErrorString(number);
+    return false;
+}

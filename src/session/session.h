@@ -40,6 +40,9 @@ int ShowMsgBoxById(int number, UINT type);
 int SendMSIWarningMessageBox(XString text, UINT type);
 // The text that the package's final dialog shows after a failed run.
 UINT SetFinishErrorString(int number);
+// A run stops: the message as an error box and as the final dialog's text.
+// Always false, for the caller to return.
+bool StopWithMessage(int number);
 
 UINT SendInfoMsgToProgressDialog(XString text);
 UINT StepProgressBar(MSIHANDLE session);

@@ -15,13 +15,6 @@ const wchar_t kBandwidthKey[] = L"SOFTWARE\\Halvora\\et1";
 const wchar_t kDependentsKey[] = L"SOFTWARE\\Halvora\\Varnet\\5.0\\SP9\\MSP0\\DependentPkgs";
 const wchar_t kClientKey[] = L"Software\\Halvora\\Varnet";
 
-// Tells the user why the run stops and leaves the text for the final dialog.
-bool Refuse(int message) {
-    ShowMsgBoxById(message, MB_ICONERROR);
-    SetFinishErrorString(message);
-    return false;
-}
-
 void AppendLine(const wchar_t* name, void* list) {
     static_cast<std::wstring*>(list)->append(L"\n").append(name);
 }
@@ -61,7 +54,7 @@ bool CheckRequirements() {
                 LogMessage(0, kLabel, L"BD1 version = %s we found sub key with this version under %s bd1 , bd1 exist on machine.",
                            version.wvalue(), kMakerKey);
                 LogMessage(0, kLabel, L"BD1 exist on the machine - exit");
-                return Refuse(1104);
+                return StopWithMessage(1104);
             }
             LogMessage(0, kLabel, L"BD1 version =  %s no sub key with this version was found under %s bd1 , bd1 does not exist.",
                        version.wvalue(), kMakerKey);
@@ -69,7 +62,7 @@ bool CheckRequirements() {
     }
     if (TamberRegDB(HKEY_LOCAL_MACHINE).KeyExists(kBandwidthKey)) {
         LogMessage(0, kLabel, L"ET1 exist on the machine - exit");
-        return Refuse(1105);
+        return StopWithMessage(1105);
     }
     LogMessage(0, kLabel, L"Checking Requirements finish successfully.");
     if (IsShowSetupInfoDialogs() == 1) ShowSetupInfo(L"", false);

@@ -49,12 +49,6 @@ const std::pair<const wchar_t*, const wchar_t*> kCarried[] = {
     {L"RegInfo41_SDLEnabled", L"SDLEnabled"},
 };
 
-bool Refuse(int message) {
-    ShowMsgBoxById(message, MB_ICONERROR);
-    SetFinishErrorString(message);
-    return true;
-}
-
 int InstalledNumber(const wchar_t* name, LONG* result) {
     DWORD type = 0, size = 0;
     XString text(L"0");
@@ -73,14 +67,20 @@ int IsDowngrade() {
     int newMajor = 0, newMinor = 0;
     GetProductINI_intValue(L"MajorVersion", newMajor);
     GetProductINI_intValue(L"MinorVersion", newMinor);
-    if (newMajor <= 0 || newMinor <= 0) return Refuse(1106) ? 1 : 0;
+    if (newMajor <= 0 || newMinor <= 0) {
+        StopWithMessage(1106);
+        return 1;
+    }
     LONG majorRead = 0, minorRead = 0;
     const int major = InstalledNumber(L"MajorVersion", &majorRead);
     const int minor = InstalledNumber(L"MinorVersion", &minorRead);
     LogMessage(minorRead, L"IsDowngrade", L"MajorVerNo=%d MinorVerNo=%d NewMajorVerNo=%d, NewMinorVerNo=%d", major, minor,
                newMajor, newMinor);
     // The majors decide first.
-    if (newMajor < major || (newMajor == major && newMinor < minor)) return Refuse(1107) ? 1 : 0;
+    if (newMajor < major || (newMajor == major && newMinor < minor)) {
+        StopWithMessage(1107);
+        return 1;
+    }
     return 0;
 }
 
