@@ -80,8 +80,10 @@ void HandleRebootAtFinish() {
         return;
     }
     // Each option has two spellings; either one set to false switches it off.
-    const bool show = Flag(L"ShowRestart", 1) && Flag(L"ShowRestrat", 1);
-    const bool restart = Flag(L"RestartAfterInstall", 1) && Flag(L"RestratAfterInstall", 1);
+    const bool showRestart = Flag(L"ShowRestart", 1), showRestrat = Flag(L"ShowRestrat", 1);
+    const bool restartAfter = Flag(L"RestartAfterInstall", 1), restratAfter = Flag(L"RestratAfterInstall", 1);
+    const bool show = showRestart && showRestrat;
+    const bool restart = restartAfter && restratAfter;
     SetRebootAtEnd(restart);
     if (!show && restart) SetProperty(L"REBOOTPROMPT", L"Suppress", false);
 }

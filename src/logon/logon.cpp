@@ -43,13 +43,20 @@ bool LoadLogonLibrary(const wchar_t* label, LogonLibrary* library) {
     GetTargetPath(L"INSTALLDIR", &dir);
     XString narrow = dir;
     narrow.setEncoding(XString::Ascii);
-    library->narrowDir = std::string(narrow.value()).substr(0, kNarrowDirBytes - 1);
+    // A cut directory would register the wrong path; an empty one would load
+    // the library from the root of the current drive.
+    if (dir.length() == 0 || narrow.length() >= kNarrowDirBytes) {
+        LogMessage(0, label, L"the installation directory <%s> cannot be given to LogonISReg.dll", dir.wvalue());
+        return false;
+    }
+    library->narrowDir = narrow.value();
     AddInstDirToPath(dir.wvalue());
     if (!dir.endsWith(L"\\")) dir.concat(XString(L'\\'));
     XString path = dir + L"bin\\LogonISReg.dll";
     library->module = LoadLibraryW(path.wvalue());
     if (!library->module) {
-        LogMessage(0, label, L"failed to load library %s, error %d.", path.wvalue(), static_cast<int>(GetLastError()));
+        DWORD error = GetLastError();
+        LogMessage(error, label, L"failed to load library %s, error %d.", path.wvalue(), static_cast<int>(error));
         return false;
     }
     return true;
@@ -246,7 +253,8 @@ int TamberEnableVistaNP() {
     if (!LoadLogonLibrary(kLabel, &library)) return 0;
     auto setNP = Export<SetNPFn>(library, "SetNP");
     if (!setNP) {
-        LogMessage(0, kLabel, L"failed to get proc address, error %d.", static_cast<int>(GetLastError()));
+        DWORD error = GetLastError();
+        LogMessage(error, kLabel, L"failed to get proc address, error %d.", static_cast<int>(error));
         return 0;
     }
     LogMessage(0, kLabel, L"registering NP.");
@@ -259,14 +267,15 @@ int TamberEnableVistaPLAP() {
     RegKey root;
     LONG result = RegOpenKeyW(HKEY_LOCAL_MACHINE, kClientKey, root.out());
     if (result != ERROR_SUCCESS) {
-        LogMessage(0, kLabel, L"could not open VNRoot regkey, error %d.", static_cast<int>(result));
+        LogMessage(result, kLabel, L"could not open VNRoot regkey, error %d.", static_cast<int>(result));
         return 0;
     }
     LogonLibrary library;
     if (!LoadLogonLibrary(kLabel, &library)) return 0;
     auto enable = Export<EnableDisableSDLFn>(library, "EnableDisableSDL");
     if (!enable) {
-        LogMessage(0, kLabel, L"failed to get proc address, error %d.", static_cast<int>(GetLastError()));
+        DWORD error = GetLastError();
+        LogMessage(error, kLabel, L"failed to get proc address, error %d.", static_cast<int>(error));
         return 0;
     }
     LogMessage(0, kLabel, L"Enabling SDL.");
@@ -279,7 +288,7 @@ void TamberRemoveVistaNP() {
     RegKey root;
     LONG result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kClientKey, 0, KEY_QUERY_VALUE, root.out());
     if (result != ERROR_SUCCESS) {
-        LogMessage(0, kLabel, L"could not open VNRoot regkey, error %d.", static_cast<int>(result));
+        LogMessage(result, kLabel, L"could not open VNRoot regkey, error %d.", static_cast<int>(result));
         return;
     }
     LogonLibrary library;
@@ -287,7 +296,8 @@ void TamberRemoveVistaNP() {
     auto enable = Export<EnableDisableSDLFn>(library, "EnableDisableSDL");
     auto delNP = Export<DelNPFn>(library, "DelNP");
     if (!enable || !delNP) {
-        LogMessage(0, kLabel, L"failed to get proc address, error %d.", static_cast<int>(GetLastError()));
+        DWORD error = GetLastError();
+        LogMessage(error, kLabel, L"failed to get proc address, error %d.", static_cast<int>(error));
         return;
     }
     DWORD sdl = 0;

@@ -99,6 +99,8 @@ void QueryKeyAndHandleValues(HKEY key, RegNameCallback callback, void* context) 
 
 // Value names may run to 16383 units; key names to 255.
 LONG RegRecursiveDeleteKey(HKEY parent, const wchar_t* subKey) {
+    // An empty name would open the parent itself and empty it.
+    if (!subKey || !*subKey) return ERROR_INVALID_PARAMETER;
     RegKey key;
     LONG result = RegOpenKeyW(parent, subKey, key.out());
     if (result != ERROR_SUCCESS) return result;

@@ -61,8 +61,11 @@ void WriteCommonValuesToRegistryWithName(const char* productKey, const char* dis
 
     // Service-pack bookkeeping: the former level moves into Prev*.
     if (!ReadText(v, L"CurrentSP").equals(L"9")) {
-        XString previous = ReadText(v, L"CurrentSP");
-        setRegistryStringValue(root, sp.c_str(), L"PrevSP", previous.length() ? previous.wvalue() : L"0");
+        // A missing value counts as level 0; an empty one is kept as it is.
+        DWORD type = 0, size = 0;
+        XString previous(L"0");
+        TamberRegDB(root).GetKeyValueEx(v.c_str(), L"CurrentSP", &type, &previous, &size);
+        setRegistryStringValue(root, sp.c_str(), L"PrevSP", previous.wvalue());
         setRegistryStringValue(root, v.c_str(), L"CurrentSP", L"9");
     } else {
         XString previous = ReadText(sp, L"CurrentMSP");

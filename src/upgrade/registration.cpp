@@ -99,6 +99,8 @@ int WriteProductGuidToRegistry() {
 int GetOldVG_GUID(XString* guid) {
     DWORD type = 0, size = 0;
     LONG result = TamberRegDB(HKEY_LOCAL_MACHINE).GetKeyValueEx(kVersionKey, L"PRODUCT_GUID", &type, guid, &size);
+    // An empty code would name every product's entry: it counts as unreadable.
+    if (result == ERROR_SUCCESS && guid->length() == 0) result = ERROR_INVALID_DATA;
     if (result != ERROR_SUCCESS) {
         LogMessage(result, L"GetOldVG_GUID", L"'PRODUCT_GUID' using default");
         *guid = XString(kDefaultGuid);
@@ -133,6 +135,7 @@ LONG DeleteOldVGFromInstalledPrograms(const XString& guid) {
 }
 
 void DeleteOldMsiFromInstalledProducts(const XString& guid) {
+    if (guid.length() == 0) return;  // would match every product
     RegKey products;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallerProducts, 0, KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS,
                       products.out()) != ERROR_SUCCESS)

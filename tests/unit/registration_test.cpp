@@ -89,6 +89,18 @@ TEST_CASE("maintenance removes the registration of another product") {
         CHECK_FALSE(HklmKeyExists(kUninstall + recorded));
         CHECK_FALSE(HklmKeyExists(kProducts + L"DDD"));
     }
+    SUBCASE("an empty recorded code names no product") {
+        setRegistryStringValue(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halvora\\Varnet\\5.0", L"PRODUCT_GUID", L"");
+        Register(kDefault, L"AAA");
+        Register(other, L"CCC");
+        Register(L"{FFFFFFFF-1111-2222-3333-444455556666}", L"EEE");
+        Session session(other.c_str());
+        RemoveOldProductRegistration();
+        CHECK_FALSE(HklmKeyExists(kUninstall + kDefault));  // taken as the default code
+        CHECK(HklmKeyExists(kUninstall + L"{FFFFFFFF-1111-2222-3333-444455556666}"));
+        CHECK(HklmKeyExists(kProducts + L"EEE"));
+        CHECK(HklmKeyExists(kProducts + L"CCC"));
+    }
     SUBCASE("the same code is left alone") {
         const std::wstring recorded = L"{ABCDEF00-1111-2222-3333-444455556666}";
         setRegistryStringValue(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halvora\\Varnet\\5.0", L"PRODUCT_GUID", recorded.c_str());

@@ -133,6 +133,12 @@ TEST_CASE("walking and deleting key trees") {
     REQUIRE(lines.size() == 1);
     CHECK(lines[0].rfind("<QueryKeyAndHandleValues> RegEnumValue failed, i=2 (Error code:259)", 0) == 0);
 
+    // An empty name must not empty the parent.
+    HKEY tamber;
+    REQUIRE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tamber", 0, KEY_ALL_ACCESS, &tamber) == ERROR_SUCCESS);
+    CHECK(RegRecursiveDeleteKey(tamber, L"") == ERROR_INVALID_PARAMETER);
+    RegCloseKey(tamber);
+    CHECK(HklmKeyExists(L"SOFTWARE\\Tamber\\Tree\\One\\Two\\Three"));
     CHECK(RegRecursiveDeleteKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tamber\\Tree") == ERROR_SUCCESS);
     CHECK_FALSE(HklmKeyExists(L"SOFTWARE\\Tamber\\Tree"));
     CHECK(HklmKeyExists(L"SOFTWARE\\Tamber"));
