@@ -4,6 +4,7 @@
 #include <string>
 
 #include "events/frame.h"
+#include "bound_session.h"
 #include "harness.h"
 #include "regdb/regdb.h"
 #include "session/session.h"
@@ -13,18 +14,7 @@ namespace {
 
 const std::wstring kClient = L"SOFTWARE\\Halvora\\Varnet";
 
-class Session {
-public:
-    explicit Session(std::initializer_list<std::pair<const wchar_t*, const wchar_t*>> properties) {
-        for (const auto& p : properties) pkg_.Property(p.first, p.second);
-        BindSession(pkg_.Session());
-    }
-    ~Session() { UnbindSession(); }
-    std::wstring Get(const wchar_t* name) { return pkg_.Get(name); }
-
-private:
-    TestPackage pkg_;
-};
+using Session = BoundSession;
 
 }  // namespace
 

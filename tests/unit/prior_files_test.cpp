@@ -5,6 +5,7 @@
 #include <string>
 
 #include "events/frame.h"
+#include "bound_session.h"
 #include "harness.h"
 #include "regdb/regdb.h"
 #include "session/session.h"
@@ -18,17 +19,8 @@ std::string Read(const std::wstring& path) { return ReadFileBytes(path); }
 bool Exists(const std::wstring& path) { return FileExists(path); }
 
 // A bound session whose backup directory is set, as OnBegin leaves it.
-class Session {
-public:
-    explicit Session(std::initializer_list<std::pair<const wchar_t*, const wchar_t*>> properties = {}) {
-        for (const auto& p : properties) pkg_.Property(p.first, p.second);
-        BindSession(pkg_.Session());
-        CreateBackupPath();
-    }
-    ~Session() { UnbindSession(); }
-
-private:
-    TestPackage pkg_;
+struct Session : BoundSession {
+    explicit Session(Properties properties = {}) : BoundSession(properties) { CreateBackupPath(); }
 };
 
 }  // namespace

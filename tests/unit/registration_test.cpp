@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "events/frame.h"
+#include "bound_session.h"
 #include "harness.h"
 #include "regdb/regdb.h"
 #include "session/session.h"
@@ -25,16 +26,8 @@ void Register(const std::wstring& code, const std::wstring& packed) {
     setRegistryStringValue(HKEY_LOCAL_MACHINE, (kProducts + packed).c_str(), L"ProductIcon", icon.c_str());
 }
 
-class Session {
-public:
-    explicit Session(const wchar_t* productCode) {
-        pkg_.Property(L"ProductCode", productCode);
-        BindSession(pkg_.Session());
-    }
-    ~Session() { UnbindSession(); }
-
-private:
-    TestPackage pkg_;
+struct Session : BoundSession {
+    explicit Session(const wchar_t* productCode) : BoundSession({{L"ProductCode", productCode}}) {}
 };
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "events/frame.h"
 #include "events/shared_steps.h"
+#include "bound_session.h"
 #include "harness.h"
 #include "log/install_log.h"
 #include "regdb/regdb.h"
@@ -13,26 +14,7 @@
 
 namespace {
 
-class Session {
-public:
-    explicit Session(std::initializer_list<std::pair<const wchar_t*, const wchar_t*>> properties = {},
-                     const wchar_t* installDir = L"C:\\Client\\") {
-        for (const auto& p : properties) pkg_.Property(p.first, p.second);
-        pkg_.Directory(L"TARGETDIR", L"", L"SourceDir").Directory(L"INSTALLDIR", L"TARGETDIR", L"Client");
-        MSIHANDLE session = pkg_.Session(true);
-        MsiSetTargetPathW(session, L"INSTALLDIR", installDir);
-        BindSession(session);
-    }
-    ~Session() { UnbindSession(); }
-    std::wstring InstallDir() {
-        XString path;
-        GetTargetPath(L"INSTALLDIR", &path);
-        return path.wvalue();
-    }
-
-private:
-    TestPackage pkg_;
-};
+using Session = BoundSession;
 
 }  // namespace
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "events/frame.h"
+#include "bound_session.h"
 #include "harness.h"
 #include "regdb/regdb.h"
 #include "session/session.h"
@@ -15,20 +16,7 @@ namespace {
 
 const std::wstring kVersion = L"SOFTWARE\\Halvora\\Varnet\\5.0";
 
-class Session {
-public:
-    explicit Session(std::initializer_list<std::pair<const wchar_t*, const wchar_t*>> properties = {}) {
-        for (const auto& p : properties) pkg_.Property(p.first, p.second);
-        pkg_.Directory(L"TARGETDIR", L"", L"SourceDir").Directory(L"INSTALLDIR", L"TARGETDIR", L"Client");
-        MSIHANDLE session = pkg_.Session(true);
-        MsiSetTargetPathW(session, L"INSTALLDIR", L"C:\\Client\\");
-        BindSession(session);
-    }
-    ~Session() { UnbindSession(); }
-
-private:
-    TestPackage pkg_;
-};
+using Session = BoundSession;
 
 std::wstring Text(const std::wstring& key, const wchar_t* name) {
     std::wstring text = L"<absent>";
