@@ -31,11 +31,12 @@ UINT RunHandler(const HandlerTraits& handler, MSIHANDLE session, HandlerSteps st
     BindSession(session);
     if (handler.bindBeforeBanner) LogFunctionBanner(handler.name, 1);
 
-    if (steps && steps() != ERROR_SUCCESS) return ERROR_INSTALL_FAILURE;
+    const UINT result = steps ? steps() : ERROR_SUCCESS;
+    if (result != ERROR_SUCCESS && !handler.endsOnFailure) return ERROR_INSTALL_FAILURE;
 
     UnbindSession();
     LogFunctionBanner(handler.name, 0);
-    return ERROR_SUCCESS;
+    return result == ERROR_SUCCESS ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
 }
 
 int WINAPI TamberMessageHandler(LPVOID, UINT messageType, LPCWSTR message) {

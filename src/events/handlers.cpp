@@ -1,5 +1,6 @@
 // The exported installer handlers. Each is its frame plus its own steps.
 #include "deferred/deferred.h"
+#include "events/first_install.h"
 #include "events/frame.h"
 #include "events/shared_steps.h"
 #include "kernel/kernel.h"
@@ -9,7 +10,7 @@ namespace {
 constexpr bool kImmediate = false;
 constexpr bool kDeferred = true;
 
-// The flows of first installation, maintenance and removal are not built yet;
+// The flows of maintenance and removal are not built yet;
 // until then their handlers run only their frame.
 constexpr HandlerSteps kFlowNotBuilt = nullptr;
 
@@ -17,9 +18,12 @@ constexpr HandlerSteps kFlowNotBuilt = nullptr;
 
 extern "C" {
 
-UINT WINAPI OnBegin(MSIHANDLE h) { return RunHandler({L"OnBegin", kImmediate, false}, h, kFlowNotBuilt); }
-UINT WINAPI OnFirstBefore(MSIHANDLE h) { return RunHandler({L"OnFirstBefore", kImmediate, false}, h, kFlowNotBuilt); }
-UINT WINAPI OnFirstAfter(MSIHANDLE h) { return RunHandler({L"OnFirstAfter", kDeferred, false}, h, kFlowNotBuilt); }
+UINT WINAPI OnBegin(MSIHANDLE h) { return RunHandler({L"OnBegin", kImmediate, false}, h, OnBeginSteps); }
+// The only prologue that reaches its end banner when it refuses the run.
+UINT WINAPI OnFirstBefore(MSIHANDLE h) {
+    return RunHandler({L"OnFirstBefore", kImmediate, false, true}, h, OnFirstBeforeSteps);
+}
+UINT WINAPI OnFirstAfter(MSIHANDLE h) { return RunHandler({L"OnFirstAfter", kDeferred, false}, h, OnFirstAfterSteps); }
 UINT WINAPI OnMainPrologue(MSIHANDLE h) {
     return RunHandler({L"OnMaintPrologue", kImmediate, false}, h, kFlowNotBuilt);
 }

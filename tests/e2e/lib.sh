@@ -38,3 +38,61 @@ install_log() { echo "$(temp_dir)/HVInstLog/install_varnet_R33.elg"; }
 # The log's lines without their time stamps.
 log_messages() { sed -e 's/\r$//' -e 's/^<[^>]*> //' "$(install_log)" 2>/dev/null; }
 has_line() { log_messages | grep -qxF -- "$1"; }
+
+# --- The sample package ---
+
+# set_winver win2k|winxp|win2003|vista|win7: the version this prefix reports.
+set_winver() {
+  wine reg add 'HKCU\Software\Wine' /v Version /d "$1" /f >/dev/null 2>&1
+  wineserver -w
+}
+
+# sample_package OUT.msi [settings...]: the x64 sample package; each setting
+# KEY=VALUE replaces or adds a key of its product.ini.
+sample_package() {
+  local out=$1; shift
+  local ini="$WORK/product-$(basename "$out" .msi).ini"
+  cp "$SRC/package/client/product.ini" "$ini"
+  local kv
+  for kv in "$@"; do
+    sed -i "/^${kv%%=*}=/d" "$ini"
+    echo "$kv" >> "$ini"
+  done
+  build_package x64 "$out" ProductIni="$ini" >/dev/null 2>&1
+}
+
+# msiexec_install PACKAGE.msi [PROPERTY=VALUE ...]: a silent run through
+# msiexec itself, verbose log in $WORK/msi.log. msiexec's exit code reaches
+# Linux cut to 8 bits: compare with expect_rc.
+msiexec_install() {
+  local pkg; pkg=$(winepath -w "$1"); shift
+  wine msiexec /qn /i "$pkg" /l*v "$(winepath -w "$WORK/msi.log")" "$@" >"$WORK/msiexec.out" 2>&1
+  rc=$?
+  wineserver -w
+}
+expect_rc() { [ "$rc" -eq $(( $1 % 256 )) ]; }
+
+client_dir() { echo "$WINEPREFIX/drive_c/Program Files/Halvora/Varnet"; }
+# The stand-ins' call journal: name|command line|current directory|HV_MSI_INSTALLER
+calls() { tr -d '\r' < "$WINEPREFIX/drive_c/tamber_calls.txt" 2>/dev/null; }
+has_call() { calls | grep -qF -- "$1"; }
+
+# reg_value 'HKLM\KEY' NAME: the value's data as reg query prints it (the
+# 64-bit view, as the x64 package writes it), empty when missing.
+reg_value() {
+  wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' |
+    awk -v n="$2" 'BEGIN{IGNORECASE=1} $1==n {sub(/^[ \t]*[^ \t]+[ \t]+REG_[A-Z_]+[ \t]*/,""); print; exit}'
+}
+reg_key_exists() { wine reg query "$1" >/dev/null 2>&1; }
+
+# The section names of reg_ini_DB's blocks, in order, one per line (decoded
+# by the journal inspector; each block's first record names its section's key).
+journal_dump() { wine "$BUILD/tools/regdb_inspect.exe" "$(winepath -w "$(client_dir)/reg_ini_DB")" 2>/dev/null | tr -d '\r'; }
+journal_blocks() { journal_dump | grep -c '^block '; }
+
+# The log's lines for one label, without time stamps.
+log_lines() { log_messages | grep -F -- "<$1> "; }
+# The sections regInsertSection applied, in order.
+applied_sections() { log_messages | sed -n 's/.*regInsertSection: WINI_FILE_NAME = .* SectionName=//p'; }
+# The order of handler banners: "NAME started|ended" per line.
+banners() { log_messages | sed -n 's/^<\([A-Za-z]*\)> Function \(started\|ended\)$/\1 \2/p'; }

@@ -1,0 +1,6 @@
+: (
+	:sites (
+		: (vpn.example.com)
+	)
+	:version (5.2)
+)

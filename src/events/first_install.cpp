@@ -1,0 +1,198 @@
+#include "events/first_install.h"
+
+#include <memory>
+
+#include "addfiles/addfiles.h"
+#include "config/config.h"
+#include "deferred/deferred.h"
+#include "events/shared_steps.h"
+#include "kernel/kernel.h"
+#include "legacy/legacy.h"
+#include "log/install_log.h"
+#include "logon/logon.h"
+#include "regdb/regdb.h"
+#include "session/session.h"
+#include "state/state.h"
+#include "system/system.h"
+#include "upgrade/upgrade.h"
+#include "util/files.h"
+#include "util/handles.h"
+
+namespace {
+
+const wchar_t kLabelBegin[] = L"OnBegin";
+const wchar_t kLabelBefore[] = L"OnFirstBefore";
+const wchar_t kLabelAfter[] = L"OnFirstAfter";
+
+// Applied in this order on every first installation.
+const wchar_t* const kCommonSections[] = {L"ALL",     L"ALL1",     L"ExpectedDialupDelay", L"NOT_SupportBDZ",
+                                          L"WNT_W2K", L"ServiceInteractive", L"Kernel"};
+
+// Kernel bindings that earlier clients may have left behind.
+const wchar_t* const kOldBindings[] = {L"-unbind ms_psched", L"-v -u HV_OMVA", L"-v -u *NM_VDEV"};
+
+UINT Refuse(int message, UINT boxType) {
+    ShowMsgBoxById(message, boxType);
+    SetFinishErrorString(message);
+    return ERROR_INSTALL_FAILURE;
+}
+
+bool SupportedPlatform() {
+    DWORD major = 0, minor = 0, servicePack = 0;
+    const bool nt = GetOSVersion(&major, &minor, &servicePack);
+    LogMessage(0, kLabelBegin, L"Running on Windows version: %d.%d service pack: %d.", static_cast<int>(major),
+               static_cast<int>(minor), static_cast<int>(servicePack));
+    return nt && major >= 5;
+}
+
+void ForceOverwriteOnReinstall() {
+    XString mode;
+    if (GetProperty(L"REINSTALLMODE", &mode) == ERROR_SUCCESS)
+        LogMessage(0, L"TEST", L"REINSTALLMODE = %s", mode.wvalue());
+    if (SetProperty(L"REINSTALLMODE", L"amus", true) != ERROR_SUCCESS)
+        LogMessage(0, kLabelBegin,
+                   L"SetProperty failed (REINSTALLMODE=amus) => will NOT overwrite files => Upgrade will probably fail\n");
+}
+
+void ApplyRegistrySections() {
+    for (const wchar_t* section : kCommonSections) regInsertSection(section);
+    if (is2KorXP())
+        regInsertSection(L"W2K_XP");
+    else
+        RemoveHvrNotify();
+    regInsertSection(IsVarguardChosen() ? L"VG_Configuration" : L"VN_Configuration");
+}
+
+void InstallKernelComponents(const XString& dir) {
+    if (!IsProductINIvalueTrue(L"ShowDriverSignatureWarning", 1)) RunXPDRV(dir);
+    UninstallGenericDriver(L"Scap");
+    for (const wchar_t* binding : kOldBindings) RunBDKern(dir, binding);
+    LogMessage(0, kLabelAfter, L"Return code from Install VNA: %d", static_cast<int>(InstallVNA(dir)));
+    StepProgressBar(g_hMsi);
+
+    if (IsProductINIvalueTrue(L"SplitKernelInstall", 0)) {
+        // The filter driver is finished by VN_SMS after the restart; keep the
+        // client's services from starting before it.
+        SetServicesStatupType(SERVICE_DEMAND_START);
+        UINT result = InstallBD_with_VN_SMS_service(dir);
+        LogMessage(0, kLabelAfter, L"Return code from InstallBD_with_VN_SMS_service: %d", static_cast<int>(result));
+    } else {
+        LogMessage(0, kLabelAfter, L"addreg_CleanKernelINF()");
+        addreg_CleanKernelINF();
+        RunBDKern(dir, L"-v -u HV_BD1");
+        RunBDKern(dir, L"-v -u HV_BD1MP");
+        LogMessage(0, kLabelAfter, L"Return code from InstallBD: %d", static_cast<int>(InstallBD(dir)));
+    }
+    StepProgressBar(g_hMsi);
+
+    RunBDKern(dir, L"-unbind2 ms_psched hv_vgvna");
+    DWORD vpn = InstallGenericDriver(L"Tessel-1", L"Tessel-1 Module", 0, L"\\SystemRoot\\System32\\drivers\\vpn.sys",
+                                     L"Extended Base", nullptr);
+    LogMessage(0, kLabelAfter, L"Return code from installVPN: %d", static_cast<int>(vpn));
+    RunConn_config(dir, L"add Tessel-1 VPN");
+}
+
+}  // namespace
+
+bool IsUserAdmin() {
+    HANDLE rawToken = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_READ, &rawToken)) return false;
+    KernelHandle token(rawToken);
+
+    DWORD size = 0;
+    GetTokenInformation(token.get(), TokenGroups, nullptr, 0, &size);
+    if (size == 0) return false;
+    std::unique_ptr<BYTE[]> buffer(new BYTE[size]);
+    if (!GetTokenInformation(token.get(), TokenGroups, buffer.get(), size, &size)) return false;
+
+    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+    PSID administrators = nullptr;
+    if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0,
+                                  0, &administrators))
+        return false;
+    // Attributes are not looked at: a deny-only Administrators group (a
+    // filtered token) counts as membership.
+    const TOKEN_GROUPS* groups = reinterpret_cast<const TOKEN_GROUPS*>(buffer.get());
+    bool member = false;
+    for (DWORD i = 0; i < groups->GroupCount && !member; ++i) member = EqualSid(groups->Groups[i].Sid, administrators);
+    FreeSid(administrators);
+    return member;
+}
+
+UINT OnBeginSteps() {
+    CopyMSILogFile();
+    LogMessage(0, kLabelBegin, L"Function started.");
+    if (!SupportedPlatform()) return Refuse(1100, MB_ICONERROR);
+    if (!IsUserAdmin()) return Refuse(1101, MB_ICONERROR);
+
+    Property_table_to_CAD();
+    SetProductINIProperties();
+    StoreVGInitialState();
+    if (IsDowngrade()) return ERROR_INSTALL_FAILURE;  // it has told the user
+    if (!initiateDialogsFlowAttributes()) return ERROR_INSTALL_FAILURE;
+    HideCancelButton(g_hMsi);
+    if (!IsFirstInstall()) {
+        LogMessage(0, kLabelBegin, L"Aborting installation because reboot was not done after uninstall");
+        return Refuse(1102, 0);
+    }
+    ForceOverwriteOnReinstall();
+    return ERROR_SUCCESS;
+}
+
+UINT OnFirstBeforeSteps() {
+    UINT result = ERROR_INSTALL_FAILURE;
+    if (!StoreEntrustINI()) LogMessage(0, kLabelBefore, L"Failed to save entrust.ini");
+    if (OnBeforeCommon() == ERROR_SUCCESS) {
+        HandleVarnetInPath();
+        XString installDir;
+        GetTargetPath(L"INSTALLDIR", &installDir);
+        if (!CheckDriveIsValid(installDir))
+            Refuse(1109, MB_ICONERROR);
+        else if (!CheckDiskSpace(installDir))
+            Refuse(1108, MB_ICONERROR);
+        else
+            result = ERROR_SUCCESS;
+    }
+    StoreAdditionalFileFromBinaryTable();
+    SetDeferredCustomActionFN(L"OnFirstAfter");
+    StoreDeferredProperties();
+    return result;
+}
+
+UINT OnFirstAfterSteps() {
+    ShowSetupInfo(XString(L""), false);
+    StepProgressBar(g_hMsi);
+    XString installDir;
+    GetTargetPath(L"INSTALLDIR", &installDir);
+
+    CreateClientSubDirs(installDir);
+    InstallAdditionalFileFromBinaryTable(installDir);
+    WriteUnInstallTargetDir(installDir);
+    StepProgressBar(g_hMsi);
+
+    ApplyRegistrySections();
+    StepProgressBar(g_hMsi);
+
+    if (isVista()) {
+        LogMessage(0, kLabelAfter, L"Registring NP");
+        TamberEnableVistaNP();
+    }
+    HandleSDLSupport();
+    WriteDTBaseDefaults();
+    WriteProductVersionToRegistry();
+    IncludeBrandingFiles(installDir);
+    if (!RestoreEntrustINI())
+        LogMessage(0, L"StoreVGInitialState", L"Failed to restore entrust.ini (perhaps restore was not needed)");
+    LogMessage(0, kLabelAfter, L"Target dir is: %s", installDir.wvalue());
+    if (isXP() || isVista()) CopySignedBDfiles(installDir);
+
+    InstallKernelComponents(installDir);
+
+    StepProgressBar(g_hMsi);
+    HandleDefaultPolicy();
+    StepProgressBar(g_hMsi);
+    RunInstallScripts(installDir);
+    OnAfterCommon();
+    StepProgressBar(g_hMsi);
+    return ERROR_SUCCESS;
+}
