@@ -37,7 +37,8 @@ temp_dir() { unix_path "$(wine cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')"; }
 install_log() { echo "$(temp_dir)/HVInstLog/install_varnet_R33.elg"; }
 # The log's lines without their time stamps.
 log_messages() { sed -e 's/\r$//' -e 's/^<[^>]*> //' "$(install_log)" 2>/dev/null; }
-has_line() { log_messages | grep -qxF -- "$1"; }
+# (Not a pipe into grep -q: under pipefail an early exit fails the pipe.)
+has_line() { grep -qxF -- "$1" <<<"$(log_messages)"; }
 
 # --- The sample package ---
 
@@ -75,7 +76,7 @@ expect_rc() { [ "$rc" -eq $(( $1 % 256 )) ]; }
 client_dir() { echo "$WINEPREFIX/drive_c/Program Files/Halvora/Varnet"; }
 # The stand-ins' call journal: name|command line|current directory|HV_MSI_INSTALLER
 calls() { tr -d '\r' < "$WINEPREFIX/drive_c/tamber_calls.txt" 2>/dev/null; }
-has_call() { calls | grep -qF -- "$1"; }
+has_call() { grep -qF -- "$1" <<<"$(calls)"; }
 
 # reg_value 'HKLM\KEY' NAME: the value's data as reg query prints it (the
 # 64-bit view, as the x64 package writes it), empty when missing.

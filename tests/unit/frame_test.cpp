@@ -31,12 +31,9 @@ TEST_CASE("each handler writes its banners and loads and stores its own carrier"
     const wchar_t* const kAll = L"ALLCADPROPS";
     const wchar_t* const kCad = L"CustomActionData";
     const Handler handlers[] = {
-        {"OnBegin", "OnBegin", kAll, kCad},
-        {"OnFirstBefore", "OnFirstBefore", kAll, kCad},
         {"OnMainPrologue", "OnMaintPrologue", kAll, kCad},
         {"OnRemovePrologue", "OnRemovePrologue", kAll, kCad},
         {"OnInstallFinish", "OnInstallFinish", kAll, kCad},
-        {"OnFirstAfter", "OnFirstAfter", kCad, kAll},
         {"OnMaintBefore", "OnMaintBefore", kCad, kAll},
         {"OnMaintAfter", "OnMaintAfter", kCad, kAll},
         {"OnRemoveBefore", "OnRemoveBefore", kCad, kAll},
@@ -72,7 +69,7 @@ TEST_CASE("installer messages pass through the handler and back to the installer
     TestPackage pkg;
     MSIHANDLE session = pkg.Session();
     TamberDll dll;  // stays loaded: its handler remains installed after the call
-    CHECK(dll.Call("OnBegin", session) == ERROR_SUCCESS);
+    CHECK(dll.Call("OnInstallFinish", session) == ERROR_SUCCESS);
 
     struct Message {
         INSTALLMESSAGE type;

@@ -266,6 +266,32 @@ void HklmCreateKey(const std::wstring& key) {
     RegCloseKey(h);
 }
 
+void HklmSetValue(const std::wstring& key, const std::wstring& name, const std::wstring& text) {
+    HKEY h;
+    if (RegCreateKeyW(HKEY_LOCAL_MACHINE, key.c_str(), &h) != ERROR_SUCCESS)
+        throw std::runtime_error("cannot create " + Narrow(key));
+    RegSetValueExW(h, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(h);
+}
+
+void HklmSetValue(const std::wstring& key, const std::wstring& name, DWORD number) {
+    HKEY h;
+    if (RegCreateKeyW(HKEY_LOCAL_MACHINE, key.c_str(), &h) != ERROR_SUCCESS)
+        throw std::runtime_error("cannot create " + Narrow(key));
+    RegSetValueExW(h, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
+    RegCloseKey(h);
+}
+
+void HklmDeleteTree(const std::wstring& key) {
+    HKEY h;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_ALL_ACCESS, &h) != ERROR_SUCCESS) return;
+    wchar_t sub[256];
+    while (RegEnumKeyW(h, 0, sub, 256) == ERROR_SUCCESS) HklmDeleteTree(key + L"\\" + sub);
+    RegCloseKey(h);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, key.c_str());
+}
+
 std::wstring TempDir() {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
