@@ -19,16 +19,17 @@ package_with() {
 # per-machine package; Windows uses the common one, where the library looks.
 # Point the user's folder there, so the shortcuts land where Windows puts them.
 shell_folders='Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders'
+common_programs_raw() {
+  wine reg query "HKLM\\$shell_folders" /v 'Common Programs' 2>/dev/null | tr -d '\r' |
+    sed -n 's/^ *Common Programs *REG_EXPAND_SZ *//p'
+}
 common_programs() {  # the common Programs folder, as a Unix path
-  local raw
-  raw=$(wine reg query "HKLM\\$shell_folders" /v 'Common Programs' 2>/dev/null | tr -d '\r' |
-        sed -n 's/^ *Common Programs *REG_EXPAND_SZ *//p')
-  unix_path "$(wine cmd /c echo "$raw" 2>/dev/null | tr -d '\r')"
+  local raw; raw=$(common_programs_raw)
+  # cmd expands the variables; wine quotes the argument for it.
+  unix_path "$(wine cmd /c echo "$raw" 2>/dev/null | tr -d '\r' | sed 's/^"\(.*\)"$/\1/')"
 }
 shortcuts_to_common() {
-  local raw
-  raw=$(wine reg query "HKLM\\$shell_folders" /v 'Common Programs' 2>/dev/null | tr -d '\r' |
-        sed -n 's/^ *Common Programs *REG_EXPAND_SZ *//p')
+  local raw; raw=$(common_programs_raw)
   [ -n "$raw" ] && wine reg add "HKCU\\$shell_folders" /v Programs /t REG_EXPAND_SZ /d "$raw" /f >/dev/null 2>&1
 }
 
@@ -47,10 +48,11 @@ no_line_matching() { ! log_messages | grep -qF -- "$1"; }
 package_with "$WORK/basic.msi" DesktopSecurityAskUser=0 DesktopSecurityDefault=0 \
   IsSimplified=1 ShowRestrat=0 SplitKernelInstall=1
 check "the basic-edition package was built" test -s "$WORK/basic.msi"
-shortcuts_to_common
+check "the Start-menu shortcuts go to the common folder" shortcuts_to_common
 WINEDLLOVERRIDES="$WINEDLLOVERRIDES;rundll32.exe=d" msiexec_install "$WORK/basic.msi"
 dir=$(client_dir)
 programs=$(common_programs)
+check "the common Programs folder exists" test -n "$programs" -a -d "$programs"
 win_dir='C:\Program Files\Halvora\Varnet\'
 
 check "the installation asks for a restart (3010, got $rc)" expect_rc 3010
@@ -138,7 +140,7 @@ export WINEPREFIX=$WORK/launcher-prefix
 check "the suite launcher's flag is set" \
   wine reg add "$suite_setup" /v ActivatedByLauncher /d 1 /f >/dev/null 2>&1
 package_with "$WORK/default.msi"
-shortcuts_to_common
+check "the Start-menu shortcuts go to the common folder (launcher run)" shortcuts_to_common
 msiexec_install "$WORK/default.msi"
 dir=$(client_dir)
 programs=$(common_programs)
