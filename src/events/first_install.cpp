@@ -5,6 +5,7 @@
 #include "addfiles/addfiles.h"
 #include "config/config.h"
 #include "deferred/deferred.h"
+#include "events/kernel_steps.h"
 #include "events/shared_steps.h"
 #include "kernel/kernel.h"
 #include "legacy/legacy.h"
@@ -23,13 +24,6 @@ namespace {
 const wchar_t kLabelBegin[] = L"OnBegin";
 const wchar_t kLabelBefore[] = L"OnFirstBefore";
 const wchar_t kLabelAfter[] = L"OnFirstAfter";
-
-// Applied in this order on every first installation.
-const wchar_t* const kCommonSections[] = {L"ALL",     L"ALL1",     L"ExpectedDialupDelay", L"NOT_SupportBDZ",
-                                          L"WNT_W2K", L"ServiceInteractive", L"Kernel"};
-
-// Kernel bindings that earlier clients may have left behind.
-const wchar_t* const kOldBindings[] = {L"-unbind ms_psched", L"-v -u HV_OMVA", L"-v -u *NM_VDEV"};
 
 UINT Refuse(int message, UINT boxType) {
     ShowMsgBoxById(message, boxType);
@@ -52,44 +46,6 @@ void ForceOverwriteOnReinstall() {
     if (SetProperty(L"REINSTALLMODE", L"amus", true) != ERROR_SUCCESS)
         LogMessage(0, kLabelBegin,
                    L"SetProperty failed (REINSTALLMODE=amus) => will NOT overwrite files => Upgrade will probably fail\n");
-}
-
-void ApplyRegistrySections() {
-    for (const wchar_t* section : kCommonSections) regInsertSection(section);
-    if (is2KorXP())
-        regInsertSection(L"W2K_XP");
-    else
-        RemoveHvrNotify();
-    regInsertSection(IsVarguardChosen() ? L"VG_Configuration" : L"VN_Configuration");
-}
-
-void InstallKernelComponents(const XString& dir) {
-    if (!IsProductINIvalueTrue(L"ShowDriverSignatureWarning", 1)) RunXPDRV(dir);
-    UninstallGenericDriver(L"Scap");
-    for (const wchar_t* binding : kOldBindings) RunBDKern(dir, binding);
-    LogMessage(0, kLabelAfter, L"Return code from Install VNA: %d", static_cast<int>(InstallVNA(dir)));
-    StepProgressBar(g_hMsi);
-
-    if (IsProductINIvalueTrue(L"SplitKernelInstall", 0)) {
-        // The filter driver is finished by VN_SMS after the restart; keep the
-        // client's services from starting before it.
-        SetServicesStatupType(SERVICE_DEMAND_START);
-        UINT result = InstallBD_with_VN_SMS_service(dir);
-        LogMessage(0, kLabelAfter, L"Return code from InstallBD_with_VN_SMS_service: %d", static_cast<int>(result));
-    } else {
-        LogMessage(0, kLabelAfter, L"addreg_CleanKernelINF()");
-        addreg_CleanKernelINF();
-        RunBDKern(dir, L"-v -u HV_BD1");
-        RunBDKern(dir, L"-v -u HV_BD1MP");
-        LogMessage(0, kLabelAfter, L"Return code from InstallBD: %d", static_cast<int>(InstallBD(dir)));
-    }
-    StepProgressBar(g_hMsi);
-
-    RunBDKern(dir, L"-unbind2 ms_psched hv_vgvna");
-    DWORD vpn = InstallGenericDriver(L"Tessel-1", L"Tessel-1 Module", 0, L"\\SystemRoot\\System32\\drivers\\vpn.sys",
-                                     L"Extended Base", nullptr);
-    LogMessage(0, kLabelAfter, L"Return code from installVPN: %d", static_cast<int>(vpn));
-    RunConn_config(dir, L"add Tessel-1 VPN");
 }
 
 }  // namespace
@@ -185,8 +141,13 @@ UINT OnFirstAfterSteps() {
         LogMessage(0, L"StoreVGInitialState", L"Failed to restore entrust.ini (perhaps restore was not needed)");
     LogMessage(0, kLabelAfter, L"Target dir is: %s", installDir.wvalue());
     if (isXP() || isVista()) CopySignedBDfiles(installDir);
-
-    InstallKernelComponents(installDir);
+    if (!IsProductINIvalueTrue(L"ShowDriverSignatureWarning", 1)) RunXPDRV(installDir);
+    UninstallGenericDriver(L"Scap");
+    RemoveOldBindingsAndInstallVNA(kLabelAfter, installDir);
+    StepProgressBar(g_hMsi);
+    InstallFilterDriver(kLabelAfter, installDir);
+    StepProgressBar(g_hMsi);
+    InstallVpnDriver(kLabelAfter, installDir);
 
     StepProgressBar(g_hMsi);
     HandleDefaultPolicy();

@@ -2,6 +2,7 @@
 #include "deferred/deferred.h"
 #include "events/first_install.h"
 #include "events/frame.h"
+#include "events/maintenance.h"
 #include "events/shared_steps.h"
 #include "kernel/kernel.h"
 
@@ -9,10 +10,6 @@ namespace {
 
 constexpr bool kImmediate = false;
 constexpr bool kDeferred = true;
-
-// The flows of maintenance and removal are not built yet;
-// until then their handlers run only their frame.
-constexpr HandlerSteps kFlowNotBuilt = nullptr;
 
 }  // namespace
 
@@ -25,16 +22,16 @@ UINT WINAPI OnFirstBefore(MSIHANDLE h) {
 }
 UINT WINAPI OnFirstAfter(MSIHANDLE h) { return RunHandler({L"OnFirstAfter", kDeferred, false}, h, OnFirstAfterSteps); }
 UINT WINAPI OnMainPrologue(MSIHANDLE h) {
-    return RunHandler({L"OnMaintPrologue", kImmediate, false}, h, kFlowNotBuilt);
+    return RunHandler({L"OnMaintPrologue", kImmediate, false}, h, OnMainPrologueSteps);
 }
-UINT WINAPI OnMaintBefore(MSIHANDLE h) { return RunHandler({L"OnMaintBefore", kDeferred, false}, h, kFlowNotBuilt); }
-UINT WINAPI OnMaintAfter(MSIHANDLE h) { return RunHandler({L"OnMaintAfter", kDeferred, false}, h, kFlowNotBuilt); }
+UINT WINAPI OnMaintBefore(MSIHANDLE h) { return RunHandler({L"OnMaintBefore", kDeferred, false}, h, OnMaintBeforeSteps); }
+UINT WINAPI OnMaintAfter(MSIHANDLE h) { return RunHandler({L"OnMaintAfter", kDeferred, false}, h, OnMaintAfterSteps); }
 UINT WINAPI OnRemovePrologue(MSIHANDLE h) {
-    return RunHandler({L"OnRemovePrologue", kImmediate, false}, h, kFlowNotBuilt);
+    return RunHandler({L"OnRemovePrologue", kImmediate, false}, h, OnRemovePrologueSteps);
 }
-UINT WINAPI OnRemoveBefore(MSIHANDLE h) { return RunHandler({L"OnRemoveBefore", kDeferred, false}, h, kFlowNotBuilt); }
+UINT WINAPI OnRemoveBefore(MSIHANDLE h) { return RunHandler({L"OnRemoveBefore", kDeferred, false}, h, OnRemoveBeforeSteps); }
 // Binds first: its container-loading lines precede its banner.
-UINT WINAPI OnRemoveAfter(MSIHANDLE h) { return RunHandler({L"OnRemoveAfter", kDeferred, true}, h, kFlowNotBuilt); }
+UINT WINAPI OnRemoveAfter(MSIHANDLE h) { return RunHandler({L"OnRemoveAfter", kDeferred, true}, h, OnRemoveAfterSteps); }
 UINT WINAPI OnExecuteStub(MSIHANDLE h) {
     return RunHandler({L"OnExecuteStub", kImmediate, false}, h, HandOverDeferredData);
 }
