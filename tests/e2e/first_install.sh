@@ -43,7 +43,8 @@ expected_sections+=" VG_Configuration Support3rdPartyGina"
 check "sections applied in order: $expected_sections" [ "$(applied_sections | tr '\n' ' ' | sed 's/ $//')" = "$expected_sections" ]
 check "reg_ini_DB holds one block per applied section" [ "$(journal_blocks)" -eq "$(wc -w <<<"$expected_sections")" ]
 first_block=$(journal_dump | sed -n '/^block 1 /,/^block 2 /p')
-check "the journal's first block records the created client key" grep -qF 'firstCreatedKey = SOFTWARE\Halvora\Varnet' <<<"$first_block"
+# Nothing of the maker's existed before: the first write created its key.
+check "the journal's first block records the key it created" grep -qxF '    firstCreatedKey = SOFTWARE\Halvora' <<<"$first_block"
 check "the edition's configuration was written" [ "$(reg_value 'HKLM\SOFTWARE\Halvora\Varnet\Configuration' Edition)" = Varguard ]
 if [ $legacy = 1 ]; then
   check "W2K_XP wrote its value" [ "$(reg_value 'HKLM\SOFTWARE\Halvora\Varnet\Platform' LegacyLogonNotify)" = 0x1 ]

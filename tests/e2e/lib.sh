@@ -95,5 +95,25 @@ journal_blocks() { journal_dump | grep -c '^block '; }
 log_lines() { log_messages | grep -F -- "<$1> "; }
 # The sections regInsertSection applied, in order.
 applied_sections() { log_messages | sed -n 's/.*regInsertSection: WINI_FILE_NAME = .* SectionName=//p'; }
-# The order of handler banners: "NAME started|ended" per line.
-banners() { log_messages | sed -n 's/^<\([A-Za-z]*\)> Function \(started\|ended\)$/\1 \2/p'; }
+# The handler banners in order, "NAME started|ended" per line: the banner
+# line is followed by its rule of hashes (a handler's own "Function started"
+# line is not).
+banners() {
+  log_messages | awk 'prev ~ /^<[A-Za-z]+> Function (started|ended)$/ && /^<> #+$/ {
+      sub(/^</, "", prev); sub(/> Function /, " ", prev); print prev } { prev = $0 }'
+}
+
+# Windows puts a per-machine package's shortcuts into the common Programs
+# folder, where the library looks for them; Wine's engine puts them into the
+# user's. This moves them where Windows would have put them.
+common_programs() { echo "$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs"; }
+shortcuts_to_common_programs() {
+  local user="$WINEPREFIX/drive_c/users/${USER:-root}/AppData/Roaming/Microsoft/Windows/Start Menu/Programs"
+  [ -d "$user" ] || user=$(find "$WINEPREFIX/drive_c/users" -type d -path '*Start Menu/Programs' | grep -v Public | head -1)
+  mkdir -p "$(common_programs)"
+  local folder
+  for folder in "$user"/Halvora\ Tessel-1\ *; do
+    [ -d "$folder" ] && mv "$folder" "$(common_programs)/"
+  done
+  return 0
+}

@@ -31,13 +31,16 @@ install_fresh() {
 }
 
 # The log as one line, line breaks as \001, so that texts with line breaks
-# can be found whole.
-log_holds() { log_messages | tr '\n' '\001' | grep -qF -- "$(printf '%s' "$1" | tr '\n' '\001')"; }
+# can be found whole. grep -q stops reading early; in a pipeline under
+# pipefail the writer's SIGPIPE would decide the result, so these search
+# captured text.
+log_holds() { grep -qF -- "$(printf '%s' "$1" | tr '\n' '\001')" <<<"$(log_messages | tr '\n' '\001')"; }
 log_lacks() { ! log_holds "$1"; }
-no_banner_of() { ! banners | grep -q "^$1 "; }
+logged() { grep -qxF -- "$1" <<<"$(log_messages)"; }
+no_banner_of() { ! grep -q "^$1 " <<<"$(banners)"; }
 box_skipped() {
   log_holds "<ShowMsgBox> $1
-" && has_line "<ShowMsgBox> method is disabled because we are in silent mode. uType is: $2"
+" && logged "<ShowMsgBox> method is disabled because we are in silent mode. uType is: $2"
 }
 nothing_installed() {
   [ ! -e "$(client_dir)" ] && ! reg_key_exists 'HKLM\SOFTWARE\Halvora\Varnet' && [ -z "$(calls 2>/dev/null)" ]
@@ -69,9 +72,9 @@ check "Wine reports R: as a CD-ROM drive (DriveType $(drive_type R:))" test "$(d
 install_fresh 'INSTALLDIR=R:\Varnet\'
 refused "CD-ROM destination" "$msg_1109" 0x10
 check "CD-ROM destination: the drive check says false" \
-  has_line '<CheckDriveIsValid> CheckDriveIsValid: result for drive <R:\> = false.'
+  logged '<CheckDriveIsValid> CheckDriveIsValid: result for drive <R:\> = false.'
 check "CD-ROM destination: no space check follows" log_lacks '<CheckDiskSpace>'
-check "CD-ROM destination: OnFirstBefore still ends" has_line '<OnFirstBefore> Function ended'
+check "CD-ROM destination: OnFirstBefore still ends" logged '<OnFirstBefore> Function ended'
 check "CD-ROM destination: nothing was written to R:" test -z "$(ls -A "$WORK/cdrom")"
 
 # --- 1108: a fixed drive with less than 40 MiB free ---
@@ -92,7 +95,7 @@ if [ $mounted = yes ]; then
   install_fresh 'INSTALLDIR=T:\Varnet\'
   refused "too little space" "$msg_1108" 0x10
   check "too little space: the drive check passes first" \
-    has_line '<CheckDriveIsValid> CheckDriveIsValid: result for drive <T:\> = true.'
+    logged '<CheckDriveIsValid> CheckDriveIsValid: result for drive <T:\> = true.'
   check "too little space: the log gives what is needed and what is free" \
     log_holds "<CheckDiskSpace> ERROR: not enough space on selected disk!!!  needed: 41943040 bytes, available: $free
 <CheckDiskSpace> selected disk is identified by <T:\\>
@@ -115,7 +118,7 @@ check "firewall product: the version and its key are logged" \
 <CheckRequirements> BD1 exist on the machine - exit
 "
 check "firewall product: OnBeforeCommon gives up" \
-  has_line '<OnBeforeCommon> Aborting installation because of failure in CheckRequirements'
+  logged '<OnBeforeCommon> Aborting installation because of failure in CheckRequirements'
 check "firewall product: the drive is not even checked" log_lacks '<CheckDriveIsValid>'
 
 # --- 1105: the bandwidth product; an empty key is enough. The firewall
@@ -125,8 +128,8 @@ wine reg add 'HKLM\SOFTWARE\Halvora\et1' /f >/dev/null 2>&1
 install_fresh
 refused "bandwidth product" "$msg_1105" 0x10
 check "bandwidth product: a firewall version without its key passes" \
-  has_line '<CheckRequirements> BD1 version =  7.1 no sub key with this version was found under SOFTWARE\Halvora bd1 , bd1 does not exist.'
-check "bandwidth product: it is named in the log" has_line '<CheckRequirements> ET1 exist on the machine - exit'
+  logged '<CheckRequirements> BD1 version =  7.1 no sub key with this version was found under SOFTWARE\Halvora bd1 , bd1 does not exist.'
+check "bandwidth product: it is named in the log" logged '<CheckRequirements> ET1 exist on the machine - exit'
 wine reg delete 'HKLM\SOFTWARE\Halvora\et1' /f >/dev/null 2>&1
 
 # --- 1102: a removal still waits for its restart ---
@@ -135,7 +138,7 @@ wine reg add "$run_once_key" /v InstallShieldSetupForVN /d 'C:\windows\erase_VN.
 install_fresh
 refused "pending restart" "$msg_1102" 0x0
 check "pending restart: the reason is logged" \
-  has_line '<OnBegin> Aborting installation because reboot was not done after uninstall'
+  logged '<OnBegin> Aborting installation because reboot was not done after uninstall'
 check "pending restart: OnBegin stops without its end banner, no prologue runs" \
   test "$(banners | tr '\n' '|')" = 'OnBegin started|'
 
@@ -144,10 +147,10 @@ check "pending restart: OnBegin stops without its end banner, no prologue runs" 
 wine reg delete "$run_once_key" /v InstallShieldSetupForVN /f >/dev/null 2>&1
 install_fresh
 check "without the conditions the installation succeeds (3010, got $rc)" expect_rc 3010
-check "without the conditions OnFirstAfter runs to its end" has_line '<OnFirstAfter> Function ended'
+check "without the conditions OnFirstAfter runs to its end" logged '<OnFirstAfter> Function ended'
 check "without the conditions no finish error text is set" log_lacks 'key=ID_FINISH_ERROR_STRING'
 check "without the conditions the requirements pass" \
-  has_line '<CheckRequirements> Checking Requirements finish successfully.'
+  logged '<CheckRequirements> Checking Requirements finish successfully.'
 check "the installation clears the removal marker" test -z "$(reg_value "$uninstall_key" IsUnInstall)"
 check "the client is installed" test -f "$(client_dir)/bin/VN_GUI.exe"
 

@@ -5,16 +5,6 @@
 # the two runs serve as each other's control.
 source "$TAMBER_SRC/tests/e2e/lib.sh"
 
-# package_with OUT.msi KEY=VALUE...: the x64 sample package with product.ini
-# keys replaced (wixl only resolves paths relative to package/).
-package_with() {
-  local out=$1; shift
-  local ini="$WORK/product-$(basename "$out" .msi).ini" kv
-  cp "$SRC/package/client/product.ini" "$ini"
-  for kv in "$@"; do sed -i "/^${kv%%=*}=/d" "$ini"; echo "$kv" >> "$ini"; done
-  build_package x64 "$out" ProductIni="$(realpath --relative-to="$SRC/package" "$ini")" >/dev/null 2>&1
-}
-
 # Wine's installer puts ProgramMenuFolder in the user's Start menu even for a
 # per-machine package; Windows uses the common one, where the library looks.
 # Point the user's folder there, so the shortcuts land where Windows puts them.
@@ -37,15 +27,18 @@ tab=$'\t'
 client_key='HKLM\SOFTWARE\Halvora\Varnet'
 services='HKLM\SYSTEM\CurrentControlSet\Services'
 suite_setup='HKLM\SOFTWARE\Halvora\Halvora Product Suite\setup'
-installer_property() { grep -qxF "Property(S): $1 = $2" <(tr -d '\r' < "$WORK/msi.log"); }
-journaled_edition() { journal_dump | grep -A3 -xF '    name  = Edition' | grep -qxF "    value = $1"; }
-no_line_matching() { ! log_messages | grep -qF -- "$1"; }
+# grep -q stops reading early; in a pipeline under pipefail the writer's
+# SIGPIPE would decide the result, so these search captured text.
+logged() { grep -qxF -- "$1" <<<"$(log_messages)"; }
+not_logged() { ! grep -qF -- "$1" <<<"$(log_messages)"; }
+installer_property() { grep -qxF "Property(S): $1 = $2" <<<"$(tr -d '\r' < "$WORK/msi.log")"; }
+journaled_edition() { grep -qxF "    value = $1" <<<"$(journal_dump | grep -A3 -xF '    name  = Edition')"; }
 
 # --- Run 1, this prefix: basic edition, simplified, no restart prompt, split kernel ---
 # The stand-in VN_SMS.exe runs the batch at once, where the real one leaves it
 # for the restart; with rundll32 switched off its last line cannot yet put the
 # services back to automatic start, as at the end of a real installation.
-package_with "$WORK/basic.msi" DesktopSecurityAskUser=0 DesktopSecurityDefault=0 \
+sample_package "$WORK/basic.msi" DesktopSecurityAskUser=0 DesktopSecurityDefault=0 \
   IsSimplified=1 ShowRestrat=0 SplitKernelInstall=1
 check "the basic-edition package was built" test -s "$WORK/basic.msi"
 check "the Start-menu shortcuts go to the common folder" shortcuts_to_common
@@ -56,11 +49,11 @@ check "the common Programs folder exists" test -n "$programs" -a -d "$programs"
 win_dir='C:\Program Files\Halvora\Varnet\'
 
 check "the installation asks for a restart (3010, got $rc)" expect_rc 3010
-check "OnFirstAfter ran to its end" has_line '<OnFirstAfter> Function ended'
+check "OnFirstAfter ran to its end" logged '<OnFirstAfter> Function ended'
 
 # Basic edition.
-check "the edition setting chose Varnet" has_line "<SetProperty> SetProperty >> key=tamber_VG_type ${tab} value=Varnet"
-check "the deferred phase saw Varnet" has_line '<IsVarguardChosen> ClientType=Varnet'
+check "the edition setting chose Varnet" logged "<SetProperty> SetProperty >> key=tamber_VG_type ${tab} value=Varnet"
+check "the deferred phase saw Varnet" logged '<IsVarguardChosen> ClientType=Varnet'
 check "the Start-menu folder is renamed to Varnet with its Varnet.lnk only" \
   test "$(ls "$programs/Halvora Tessel-1 Varnet" 2>&1)" = Varnet.lnk
 check "no Varguard Start-menu folder is left" test ! -e "$programs/Halvora Tessel-1 Varguard"
@@ -76,13 +69,13 @@ check "installationType = Simplified" test "$(reg_value "$client_key" installati
 check "IsSimplified = 1" test "$(reg_value "$client_key" IsSimplified)" = 0x1
 
 # ShowRestrat=0: restart without asking.
-check "REBOOTPROMPT = Suppress is set" has_line "<SetProperty> SetProperty >> key=REBOOTPROMPT ${tab} value=Suppress"
+check "REBOOTPROMPT = Suppress is set" logged "<SetProperty> SetProperty >> key=REBOOTPROMPT ${tab} value=Suppress"
 check "the installer ends with REBOOTPROMPT = Suppress" installer_property REBOOTPROMPT Suppress
 
 # Split kernel installation.
-check "the split installation ran" has_line '<OnFirstAfter> Return code from InstallBD_with_VN_SMS_service: 0'
-check "the legacy kernel steps did not run" no_line_matching '<OnFirstAfter> addreg_CleanKernelINF()'
-check "InstallBD did not run on its own" no_line_matching 'Return code from InstallBD:'
+check "the split installation ran" logged '<OnFirstAfter> Return code from InstallBD_with_VN_SMS_service: 0'
+check "the legacy kernel steps did not run" not_logged '<OnFirstAfter> addreg_CleanKernelINF()'
+check "InstallBD did not run on its own" not_logged 'Return code from InstallBD:'
 batch="$dir/bin/bdinst.bat"
 check "bin\\bdinst.bat exists" test -s "$batch"
 # The filter's setup file goes in its short form; it must name the installed file.
@@ -139,16 +132,16 @@ export WINEPREFIX=$WORK/launcher-prefix
 "$SRC/scripts/wine-prefix" fresh "$WINEPREFIX"
 check "the suite launcher's flag is set" \
   wine reg add "$suite_setup" /v ActivatedByLauncher /d 1 /f >/dev/null 2>&1
-package_with "$WORK/default.msi"
+sample_package "$WORK/default.msi"
 check "the Start-menu shortcuts go to the common folder (launcher run)" shortcuts_to_common
 msiexec_install "$WORK/default.msi"
 dir=$(client_dir)
 programs=$(common_programs)
 
 check "a launcher run asks for no restart (0, got $rc)" expect_rc 0
-check "OnFirstAfter ran to its end (launcher run)" has_line '<OnFirstAfter> Function ended'
+check "OnFirstAfter ran to its end (launcher run)" logged '<OnFirstAfter> Function ended'
 check "NeedReboot = 1 is left for the launcher" test "$(reg_value "$suite_setup" NeedReboot)" = 1
-check "no REBOOTPROMPT is set for the launcher" no_line_matching 'key=REBOOTPROMPT'
+check "no REBOOTPROMPT is set for the launcher" not_logged 'key=REBOOTPROMPT'
 # The full edition keeps what the basic one changes.
 check "the full edition keeps its Start-menu folder and both shortcuts" \
   test "$(ls "$programs/Halvora Tessel-1 Varguard" 2>&1 | tr '\n' '|')" = 'Varguard Diagnostics.lnk|Varguard.lnk|'
@@ -160,8 +153,8 @@ check "the registry says Edition = Varguard" test "$(reg_value "$client_key\\Con
 check "the journal holds the Varguard edition value" journaled_edition Varguard
 check "a full package writes IsSimplified = 0 and no installationType" \
   test "$(reg_value "$client_key" IsSimplified)|$(reg_value "$client_key" installationType)" = "0x0|"
-check "without the split setting the legacy kernel steps run" has_line '<OnFirstAfter> addreg_CleanKernelINF()'
-check "without the split setting InstallBD runs" has_line '<OnFirstAfter> Return code from InstallBD: 0'
+check "without the split setting the legacy kernel steps run" logged '<OnFirstAfter> addreg_CleanKernelINF()'
+check "without the split setting InstallBD runs" logged '<OnFirstAfter> Return code from InstallBD: 0'
 check "without the split setting no batch and no VN_SMS.exe" \
   test ! -e "$dir/bin/bdinst.bat" -a "$(calls | grep -c '^VN_SMS\.exe|')" = 0
 check "without the split setting the services stay on automatic start" \

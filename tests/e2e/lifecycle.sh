@@ -1,0 +1,151 @@
+#!/usr/bin/env bash
+# The client's whole life on one Windows version (winxp or vista): a first
+# installation, the newer package installed over it as a silent upgrade, a
+# removal, a reinstallation refused until the restart, and one after it.
+#
+# Under Wine a new wineserver is a restart: wineboot runs RunOnce. The
+# server is kept alive from the removal to the refused reinstallation, and
+# killed to restart.
+source "$(dirname "$0")/lib.sh"
+version=${2:?usage: $0 BUILD_DIR winxp|vista}
+vista=0; [ "$version" = vista ] && vista=1
+
+set_winver "$version"
+winlogon='HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Winlogon'
+wine reg add "$winlogon" /v GinaDLL /d msgina.dll /f >/dev/null 2>&1
+echo "[entrust]" > "$WINEPREFIX/drive_c/windows/entrust.ini"
+wineserver -w
+
+sample_package "$WORK/v52.msi" || { echo "FAIL: package build"; exit 1; }
+sed 's/^MinorVersion=2/MinorVersion=3/' "$SRC/package/client/product.ini" >"$WORK/product-53.ini"
+build_package x64 "$WORK/v53.msi" Version=5.3.1800 ProductIni="$WORK/product-53.ini" >/dev/null 2>&1 ||
+  { echo "FAIL: package build"; exit 1; }
+sed 's/^MinorVersion=2/MinorVersion=1/' "$SRC/package/client/product.ini" >"$WORK/product-51.ini"
+build_package x64 "$WORK/v51.msi" Version=5.1.1500 ProductIni="$WORK/product-51.ini" >/dev/null 2>&1 ||
+  { echo "FAIL: package build"; exit 1; }
+code() { msiinfo export "$1" Property | tr -d '\r' | awk -F'\t' '$1=="ProductCode"{print $2}'; }
+code52=$(code "$WORK/v52.msi"); code53=$(code "$WORK/v53.msi")
+packed52=$(sed -E 's/[{}-]//g' <<<"$code52" | sed -E 's/^(.{8})(.{4})(.{4})(.{16})(.{0})$/\1 \2 \3 \4/' |
+  awk '{ r=""; for(i=1;i<=3;i++){ s=""; for(j=length($i);j>0;j--) s=s substr($i,j,1); r=r s }
+         for(j=1;j<=length($4);j+=2) r=r substr($4,j+1,1) substr($4,j,1); print r }')
+
+dir=$(client_dir)
+windir='C:\Program Files\Halvora\Varnet\'
+key='HKLM\SOFTWARE\Halvora\Varnet'
+# A run through msiexec that leaves the wineserver (and so the "boot") alone.
+run() {
+  local pkg; pkg=$(winepath -w "$1"); shift
+  wine msiexec /qn "$@" "$pkg" >/dev/null 2>&1
+  rc=$?
+}
+log_from() { tail -n +"$1" "$(install_log)" | tr -d '\r' | sed 's/^<[^>]*> //'; }
+log_size() { wc -l <"$(install_log)"; }
+
+# --- First installation, then what the user makes of it ---
+wineserver -p  # until the simulated restart
+run "$WORK/v52.msi" /i
+check "5.2 installed" expect_rc 3010
+shortcuts_to_common_programs
+echo 'user sites' >"$dir/database/userc.c"
+wine reg add 'HKLM\SOFTWARE\Halvora\DTBase\5.0' /v Profile /d Office /f >/dev/null 2>&1
+wine reg add 'HKLM\SOFTWARE\Halvora\DTBase\5.0' /v DefaultProfile /d Travel /f >/dev/null 2>&1
+wine reg add "$key\\5.0\\policy" /v Rule1 /d allow-dns /f >/dev/null 2>&1
+wine reg add "$key\\SCV" /v Check /d on /f >/dev/null 2>&1
+blocks_before=$(journal_blocks)
+
+# --- The newer package over it: a silent upgrade ---
+mark=$(log_size)
+run "$WORK/v53.msi" /i
+check "5.3 installed over 5.2" expect_rc 3010
+upgrade_log=$(log_from "$mark")
+check "the run was a maintenance run" grep -qxF "<OnMaintAfter> Function ended" <<<"$upgrade_log"
+check "the silent run kept the old installation directory" grep -qF "<HandleQuietMode> InstPath = $windir. uRet = 0" <<<"$upgrade_log"
+check "the user's userc.c is kept" [ "$(tr -d '\r' <"$dir/database/userc.c")" = 'user sites' ]
+check "entrust.ini in the Windows directory survives" [ -f "$WINEPREFIX/drive_c/windows/entrust.ini" ]
+check "the DTBase profiles are kept" \
+  [ "$(reg_value 'HKLM\SOFTWARE\Halvora\DTBase\5.0' Profile)/$(reg_value 'HKLM\SOFTWARE\Halvora\DTBase\5.0' DefaultProfile)" = Office/Travel ]
+check "the policy key survives" [ "$(reg_value "$key\\5.0\\policy" Rule1)" = allow-dns ]
+check "the old product's Uninstall entry is gone" \
+  bash -c "! wine reg query 'HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$code52' >/dev/null 2>&1"
+check "the old product's Installer registration is gone" \
+  bash -c "! wine reg query 'HKLM\\SOFTWARE\\Classes\\Installer\\Products\\$packed52' >/dev/null 2>&1"
+check "PRODUCT_GUID holds the new code" [ "$(reg_value "$key\\5.0" PRODUCT_GUID)" = "$code53" ]
+check "the service-pack level moved to PrevMSP" [ "$(reg_value "$key\\5.0\\SP9\\MSP0" PrevMSP)" = 0 ]
+check "the journal gained the new blocks" [ "$(journal_blocks)" -eq $((2 * blocks_before)) ]
+check "the services stay on automatic start" \
+  [ "$(reg_value 'HKLM\SYSTEM\CurrentControlSet\Services\VN_Service' Start)/$(reg_value 'HKLM\SYSTEM\CurrentControlSet\Services\VN_WatchDog' Start)" = 0x2/0x2 ]
+check "the installed version is 5.3" [ "$(reg_value "$key" MinorVersion)" = 0x3 ]
+
+# --- An older package is refused and changes nothing ---
+mark=$(log_size)
+run "$WORK/v51.msi" /i
+check "5.1 over 5.3 stops with 1603" expect_rc 1603
+check "OnBegin refuses the downgrade" grep -qF "<ShowMsgBox> Installation has detected that a newer version" <<<"$(log_from "$mark")"
+check "nothing else ran" bash -c "! grep -q 'Function started' <<<\"\$(tail -n +$mark '$(install_log)' | grep -v '<OnBegin>')\""
+check "5.3 is still the installed version" [ "$(reg_value "$key" MinorVersion)" = 0x3 ]
+
+# --- Removal ---
+if [ $vista = 1 ]; then
+  wine reg add "$key" /v SDLEnabled /t REG_DWORD /d 1 /f >/dev/null 2>&1
+else
+  # As an SDL installation leaves it: the shim in front of the old GINA.
+  wine reg add "$winlogon" /v GinaDLL /d hvrginashim.dll /f >/dev/null 2>&1
+  wine reg add "$winlogon" /v HvrOldGina /d msgina.dll /f >/dev/null 2>&1
+fi
+echo driver >"$WINEPREFIX/drive_c/windows/system32/drivers/vpn.sys"
+mkdir -p "$dir/certs" && echo cert >"$dir/certs/site.p12"
+calls_before=$(calls | wc -l)
+mark=$(log_size)
+run "$WORK/v53.msi" /x
+check "the removal succeeds" expect_rc 3010
+removal_log=$(log_from "$mark")
+removal_calls=$(calls | tail -n +$((calls_before + 1)) | cut -d'|' -f1,2)
+check "the uninstall scripts ran" grep -qF "hvexec.exe|\"${windir}hvexec.exe\"  -i \"${windir}product.ini\" -m uninstall" <<<"$removal_calls"
+kernel=$(sed -n 's/^\(conn_config.exe\|vna_utils.exe\|bdkern.exe\)|"[^"]*"  *//p' <<<"$removal_calls" | tr '\n' ';')
+check "the kernel components were removed in order" \
+  grep -qE '^rem VPN;-d om drv unhook;-d product uninstall Varnet;(-d vna dev clean_cache [^;]*;)?-v +-u hv_bd1;-v -u HV_BD1MP;' <<<"$kernel"
+for gone in 'SOFTWARE\Halvora\Varnet\GUI' 'SOFTWARE\Halvora\VarnetKernel' 'SOFTWARE\Halvora\Varnet\Configuration' \
+            'SYSTEM\CurrentControlSet\Services\Tessel-1' 'SYSTEM\CurrentControlSet\Services\VN_Service' \
+            'SYSTEM\CurrentControlSet\Services\VN_WatchDog' 'SOFTWARE\Halvora\DTBase'; do
+  check "HKLM\\$gone is gone" bash -c "! wine reg query 'HKLM\\$gone' >/dev/null 2>&1"
+done
+check "no Varnet value under Products" [ -z "$(reg_value 'HKLM\SOFTWARE\Halvora\Products' Varnet)" ]
+check "the journal was read back whole" bash -c "! grep -qF 'RestoreAllSections: Can' <<<\"\$1\"" _ "$removal_log"
+check "bin left the machine Path" \
+  bash -c "! wine reg query 'HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment' /v Path 2>/dev/null | grep -qiF 'Halvora\\Varnet\\bin'"
+check "the certificates are kept" [ -f "$dir/certs/site.p12" ]
+check "nothing else of the installation directory is left" \
+  [ -z "$(find "$dir" -type f ! -name '*.p12' ! -name '*.old' 2>/dev/null)" ]
+check "the system driver file is deleted" [ ! -e "$WINEPREFIX/drive_c/windows/system32/drivers/vpn.sys" ]
+check "erase_VN.exe waits in the Windows directory" [ -f "$WINEPREFIX/drive_c/windows/erase_VN.exe" ]
+check "its RunOnce value is set" \
+  [ "$(reg_value 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\RunOnce' InstallShieldSetupForVN)" = 'C:\windows\erase_VN.exe' ]
+check "the removal marker is set" [ "$(reg_value 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Varnet_UnInstall' IsUnInstall)" = 1 ]
+if [ $vista = 1 ]; then
+  check "SDL was disabled, then the network provider removed" \
+    grep -qE 'LogonISReg.dll\|EnableDisableSDL 0 [^;]*;LogonISReg.dll\|DelNP' <<<"$(tr '\n' ';' <<<"$removal_calls")"
+else
+  check "the previous GINA is back" [ "$(reg_value "$winlogon" GinaDLL)" = msgina.dll ]
+fi
+check "the Start-menu folder is gone" [ ! -e "$(common_programs)/Halvora Tessel-1 Varguard" ]
+
+# --- Reinstalling: refused before the restart, accepted after it ---
+mark=$(log_size)
+run "$WORK/v53.msi" /i
+check "a reinstallation before the restart stops with 1603" expect_rc 1603
+check "it names the pending restart" \
+  grep -qxF "<OnBegin> Aborting installation because reboot was not done after uninstall" <<<"$(log_from "$mark")"
+wineserver -k; sleep 1
+wine cmd /c exit >/dev/null 2>&1  # boots: RunOnce runs erase_VN.exe
+check "the restart ran erase_VN.exe" has_call "erase_VN.exe|C:\\windows\\erase_VN.exe|"
+run "$WORK/v53.msi" /i
+check "after the restart the installation succeeds" expect_rc 3010
+check "and is a first installation again" grep -qxF "<OnFirstAfter> Function ended" <<<"$(log_from "$mark")"
+
+# --- One install log for the whole life, every handler framed ---
+started=$(banners | grep -c ' started$')
+ended=$(banners | grep -c ' ended$')
+# Two runs stopped early in OnBegin (the downgrade and the pending restart).
+check "every handler that ran wrote both banners, but the two refused OnBegins" [ "$started" -eq $((ended + 2)) ]
+wineserver -k
+finish
