@@ -91,6 +91,8 @@ else
   # As an SDL installation leaves it: the shim in front of the old GINA.
   wine reg add "$winlogon" /v GinaDLL /d hvrginashim.dll /f >/dev/null 2>&1
   wine reg add "$winlogon" /v HvrOldGina /d msgina.dll /f >/dev/null 2>&1
+  # Only a GINA whose file exists is put back.
+  [ -e "$WINEPREFIX/drive_c/windows/system32/msgina.dll" ] || echo gina >"$WINEPREFIX/drive_c/windows/system32/msgina.dll"
 fi
 echo driver >"$WINEPREFIX/drive_c/windows/system32/drivers/vpn.sys"
 mkdir -p "$dir/certs" && echo cert >"$dir/certs/site.p12"

@@ -79,7 +79,7 @@ check "InstallBD did not run on its own" not_logged 'Return code from InstallBD:
 batch="$dir/bin/bdinst.bat"
 check "bin\\bdinst.bat exists" test -s "$batch"
 # The filter's setup file goes in its short form; it must name the installed file.
-inf_short=$(tr -d '\r' < "$batch" 2>/dev/null | sed -n 's/.* -l \([^ ]*\) -c s -i hv_bd1$/\1/p')
+inf_short=$(tr -d '\r' 2>/dev/null < "$batch" | sed -n 's/.* -l \([^ ]*\) -c s -i hv_bd1$/\1/p')
 check "the batch's setup file is the installed netbdvn.inf" \
   test -n "$inf_short" -a "$(unix_path "$inf_short")" -ef "$dir/boot/modules/netbdvn.inf"
 expected_batch() {
@@ -118,13 +118,14 @@ check "the batch's tools ran after VN_SMS.exe, in order" test "$(batch_calls)" =
   "bdkern.exe|\"${win_dir}boot\\modules\\bdkern.exe\"  -v -u HV_BD1MP" \
   "bdkern.exe|\"${win_dir}boot\\modules\\bdkern.exe\"  -v  -l ${inf_short} -c s -i hv_bd1" \
   "bdkern.exe|\"${win_dir}boot\\modules\\bdkern.exe\"  -unbind2 ms_psched hv_vgvna")"
-check "VN_Service and VN_WatchDog start on demand" \
-  test "$(reg_value "$services\\VN_Service" Start) $(reg_value "$services\\VN_WatchDog" Start)" = "0x3 0x3"
+start_types() { echo "$(reg_value "$services\\VN_Service" Start) $(reg_value "$services\\VN_WatchDog" Start)"; }
+before=$(start_types)
+check "VN_Service and VN_WatchDog start on demand" test "$before" = "0x3 0x3"
 # What VN_SMS does after the restart: the batch's last line sets them back.
 wine cmd /c "$(winepath -w "$batch")" >/dev/null 2>&1
 wineserver -w
 check "the batch run again with rundll32 puts both services back to automatic start" \
-  test "$(reg_value "$services\\VN_Service" Start) $(reg_value "$services\\VN_WatchDog" Start)" = "0x2 0x2"
+  test "$before -> $(start_types)" = "0x3 0x3 -> 0x2 0x2"
 wineserver -k
 
 # --- Run 2, a fresh prefix: the default package started by the suite launcher ---
@@ -157,8 +158,7 @@ check "without the split setting the legacy kernel steps run" logged '<OnFirstAf
 check "without the split setting InstallBD runs" logged '<OnFirstAfter> Return code from InstallBD: 0'
 check "without the split setting no batch and no VN_SMS.exe" \
   test ! -e "$dir/bin/bdinst.bat" -a "$(calls | grep -c '^VN_SMS\.exe|')" = 0
-check "without the split setting the services stay on automatic start" \
-  test "$(reg_value "$services\\VN_Service" Start) $(reg_value "$services\\VN_WatchDog" Start)" = "0x2 0x2"
+check "without the split setting the services stay on automatic start" test "$(start_types)" = "0x2 0x2"
 wineserver -k
 
 finish
