@@ -1,8 +1,8 @@
 # Silent first installations with the package settings that change what is
 # installed: the basic edition, a simplified package, the restart settings,
 # the split kernel installation and a run started by the suite launcher.
-# There is no removal yet, so each run that would clash gets its own prefix;
-# the two runs serve as each other's control.
+# Settings that would clash get a run in a fresh prefix of their own; the
+# two runs serve as each other's control.
 source "$TAMBER_SRC/tests/e2e/lib.sh"
 
 # Wine's installer puts ProgramMenuFolder in the user's Start menu even for a
