@@ -75,14 +75,14 @@ expect_rc() { [ "$rc" -eq $(( $1 % 256 )) ]; }
 
 client_dir() { echo "$WINEPREFIX/drive_c/Program Files/Halvora/Varnet"; }
 # The stand-ins' call journal: name|command line|current directory|HV_MSI_INSTALLER
-calls() { tr -d '\r' < "$WINEPREFIX/drive_c/tamber_calls.txt" 2>/dev/null; }
+calls() { tr -d '\r' 2>/dev/null < "$WINEPREFIX/drive_c/tamber_calls.txt"; }
 has_call() { grep -qF -- "$1" <<<"$(calls)"; }
 
 # reg_value 'HKLM\KEY' NAME: the value's data as reg query prints it (the
 # 64-bit view, as the x64 package writes it), empty when missing.
 reg_value() {
   wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' |
-    awk -v n="$2" 'BEGIN{IGNORECASE=1} $1==n {sub(/^[ \t]*[^ \t]+[ \t]+REG_[A-Z_]+[ \t]*/,""); print; exit}'
+    awk -F'    ' -v n="$2" 'tolower($2) == tolower(n) { print $4; exit }'
 }
 reg_key_exists() { wine reg query "$1" >/dev/null 2>&1; }
 
