@@ -46,6 +46,15 @@ wineserver -p  # until the simulated restart
 run "$WORK/v52.msi" /i
 check "5.2 installed" expect_rc 3010
 shortcuts_to_common_programs
+blocks_per_run=$(journal_blocks)
+
+# --- The same package again: a maintenance run of the installed product ---
+mark=$(log_size)
+run "$WORK/v52.msi" /i
+check "the same package reinstalls" expect_rc 3010
+check "as a maintenance run" grep -qxF "<OnMaintAfter> Function ended" <<<"$(log_from "$mark")"
+check "the product stays registered" reg_key_exists "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$code52"
+check "PRODUCT_GUID is unchanged" [ "$(reg_value "$key\\5.0" PRODUCT_GUID)" = "$code52" ]
 echo 'user sites' >"$dir/database/userc.c"
 wine reg add 'HKLM\SOFTWARE\Halvora\DTBase\5.0' /v Profile /d Office /f >/dev/null 2>&1
 wine reg add 'HKLM\SOFTWARE\Halvora\DTBase\5.0' /v DefaultProfile /d Travel /f >/dev/null 2>&1
@@ -59,7 +68,7 @@ run "$WORK/v53.msi" /i
 check "5.3 installed over 5.2" expect_rc 3010
 upgrade_log=$(log_from "$mark")
 check "the run was a maintenance run" grep -qxF "<OnMaintAfter> Function ended" <<<"$upgrade_log"
-check "the silent run kept the old installation directory" grep -qF "<HandleQuietMode> InstPath = $windir. uRet = 0" <<<"$upgrade_log"
+check "the silent run kept the old installation directory" grep -qF "<HandleQuietMode> InstPath = ${windir%\\}. uRet = 0" <<<"$upgrade_log"
 check "the user's userc.c is kept" [ "$(tr -d '\r' <"$dir/database/userc.c")" = 'user sites' ]
 check "entrust.ini in the Windows directory survives" [ -f "$WINEPREFIX/drive_c/windows/entrust.ini" ]
 check "the DTBase profiles are kept" \
@@ -71,7 +80,7 @@ check "the old product's Installer registration is gone" \
   bash -c "! wine reg query 'HKLM\\SOFTWARE\\Classes\\Installer\\Products\\$packed52' >/dev/null 2>&1"
 check "PRODUCT_GUID holds the new code" [ "$(reg_value "$key\\5.0" PRODUCT_GUID)" = "$code53" ]
 check "the service-pack level moved to PrevMSP" [ "$(reg_value "$key\\5.0\\SP9\\MSP0" PrevMSP)" = 0 ]
-check "the journal gained the new blocks" [ "$(journal_blocks)" -eq $((2 * blocks_before)) ]
+check "the journal gained the new blocks" [ "$(journal_blocks)" -eq $((blocks_before + blocks_per_run)) ]
 check "the services stay on automatic start" \
   [ "$(reg_value 'HKLM\SYSTEM\CurrentControlSet\Services\VN_Service' Start)/$(reg_value 'HKLM\SYSTEM\CurrentControlSet\Services\VN_WatchDog' Start)" = 0x2/0x2 ]
 check "the installed version is 5.3" [ "$(reg_value "$key" MinorVersion)" = 0x3 ]

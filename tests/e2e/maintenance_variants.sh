@@ -1,5 +1,129 @@
 #!/usr/bin/env bash
-# (being written)
+# Two maintenance variants on Windows XP: the newer package installed over
+# the client as an overwrite, which throws the old settings away, and a
+# removal refused because another product depends on the client.
+#
+# Under Wine a new wineserver is a restart: the server is kept alive
+# throughout, so that no RunOnce entry runs between the steps.
 source "$(dirname "$0")/lib.sh"
-echo "FAIL: not written yet"
+
+set_winver winxp
+winlogon='HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Winlogon'
+wine reg add "$winlogon" /v GinaDLL /d msgina.dll /f >/dev/null 2>&1
+wineserver -w
+
+sample_package "$WORK/v52.msi" || { echo "FAIL: package build"; exit 1; }
+sed 's/^MinorVersion=2/MinorVersion=3/' "$SRC/package/client/product.ini" >"$WORK/product-53.ini"
+sed -i '/^OverwriteConfiguration=/d' "$WORK/product-53.ini" && echo OverwriteConfiguration=1 >>"$WORK/product-53.ini"
+build_package x64 "$WORK/v53.msi" Version=5.3.1800 ProductIni="$WORK/product-53.ini" >/dev/null 2>&1 ||
+  { echo "FAIL: package build"; exit 1; }
+code53=$(msiinfo export "$WORK/v53.msi" Property | tr -d '\r' | awk -F'\t' '$1=="ProductCode"{print $2}')
+
+dir=$(client_dir)
+key='HKLM\SOFTWARE\Halvora\Varnet'
+sys32="$WINEPREFIX/drive_c/windows/system32"
+# A run through msiexec that leaves the wineserver (and so the "boot") alone.
+run() {
+  local pkg; pkg=$(winepath -w "$1"); shift
+  wine msiexec /qn "$@" "$pkg" >/dev/null 2>&1
+  rc=$?
+}
+log_size() { wc -l <"$(install_log)"; }
+# The raw log (line breaks inside messages kept) from line $1, without stamps.
+log_from() { tail -n +"$1" "$(install_log)" | tr -d '\r' | sed 's/^<[^>]*> //'; }
+radd() { wine reg add "$@" /f >/dev/null 2>&1; }
+gone() { ! reg_key_exists "$1"; }
+contains() { [[ "$1" == *"$2"* ]]; }
+# all CMD... -- CMD...: every command succeeds.
+all() {
+  local cmd=()
+  while [ $# -gt 0 ]; do
+    if [ "$1" = -- ]; then "${cmd[@]}" || return 1; cmd=(); else cmd+=("$1"); fi
+    shift
+  done
+  "${cmd[@]}"
+}
+# The handler banners of a stretch of log, as lib's banners() gives them.
+banners_in() {
+  awk 'prev ~ /^<[A-Za-z]+> Function (started|ended)$/ && /^<> #+$/ {
+      sub(/^</, "", prev); sub(/> Function /, " ", prev); print prev } { prev = $0 }' <<<"$1"
+}
+# The current user's hive under HKEY_USERS, as Wine names it.
+user_sid=$(wine reg query HKU 2>/dev/null | tr -d '\r' | sed -n 's/^HKEY_USERS\\\(S-1-5-21-[0-9-]*\)$/\1/p' | head -1)
+
+wineserver -p
+run "$WORK/v52.msi" /i
+check "5.2 installed" expect_rc 3010
+
+# --- What the old installation and its users left behind ---
+mkdir -p "$dir/policy/site"
+echo rules >"$dir/policy/local.pol"; echo more >"$dir/policy/site/office.pol"; echo cert >"$dir/policy/user.p12"
+cp "$dir/database/userc.c" "$WORK/userc-installed.c"
+echo 'user sites' >"$dir/database/userc.c"
+for hive in .DEFAULT ${user_sid:+"$user_sid"}; do
+  radd "HKU\\$hive\\Software\\Halvora\\Varnet\\Profiles" /v Last /d office
+  radd "HKU\\$hive\\Software\\Halvora\\Other" /v Keep /d yes
+done
+radd "$key" /v OldSetting /d stale
+radd "$key\\Legacy\\Deep" /v Old /d 1
+radd "$key\\GUI" /v OldTheme /d blue
+radd "$key\\5.0\\policy" /v Rule1 /d allow-dns
+radd "$key\\SCV" /v Check /d on
+radd 'HKLM\SOFTWARE\Halvora\SDS' /v Marker /d sds
+radd 'HKLM\SOFTWARE\Halvora\BD1' /v Marker /d bd1
+# As an SDL installation leaves XP: the shim in front of the old GINA.
+radd "$winlogon" /v GinaDLL /d hvrginashim.dll
+radd "$winlogon" /v HvrOldGina /d msgina.dll
+[ -e "$sys32/msgina.dll" ] || echo gina >"$sys32/msgina.dll"
+
+# --- The newer package, set to overwrite ---
+mark=$(log_size)
+run "$WORK/v53.msi" /i
+check "5.3 installed over 5.2" expect_rc 3010
+overwrite_log=$(log_from "$mark")
+check "the run chose the overwrite" grep -qF $'key=tamber_upgrade_mode \t value=overwrite' <<<"$overwrite_log"
+check "and marked it a reinstallation" grep -qF $'key=_IsMaintenance \t value=Reinstall' <<<"$overwrite_log"
+check "the maintenance handlers ran to their end" \
+  bash -c 'grep -qxF "<OnMaintBefore> Function ended" <<<"$1" && grep -qxF "<OnMaintAfter> Function ended" <<<"$1"' _ "$overwrite_log"
+check "the policy files are deleted" all [ ! -e "$dir/policy/local.pol" ] -- [ ! -e "$dir/policy/site" ]
+check "a certificate among them is kept" [ -f "$dir/policy/user.p12" ]
+check "the per-user client keys are deleted" gone 'HKU\.DEFAULT\Software\Halvora\Varnet'
+check "also in the user's own hive" all [ -n "$user_sid" ] -- gone "HKU\\$user_sid\\Software\\Halvora\\Varnet"
+check "other keys of the users stay" [ "$(reg_value 'HKU\.DEFAULT\Software\Halvora\Other' Keep)" = yes ]
+check "the client key's old values are deleted" [ -z "$(reg_value "$key" OldSetting)" ]
+check "its old subkeys are deleted" gone "$key\\Legacy"
+check "also where the installation writes again" [ -z "$(reg_value "$key\\GUI" OldTheme)" ]
+check "the policy key is not kept as in an upgrade" gone "$key\\5.0\\policy"
+check "SCV keeps its value" [ "$(reg_value "$key\\SCV" Check)" = on ]
+check "the SDS and BD1 keys are deleted" \
+  [ -z "$(reg_value 'HKLM\SOFTWARE\Halvora\SDS' Marker)$(reg_value 'HKLM\SOFTWARE\Halvora\BD1' Marker)" ]
+check "the installation then wrote its values afresh" \
+  [ "$(reg_value "$key" MinorVersion)/$(reg_value "$key" InstallPath)" = '0x3/C:\Program Files\Halvora\Varnet' ]
+check "the previous GINA is back" [ "$(reg_value "$winlogon" GinaDLL)" = msgina.dll ]
+check "and HvrOldGina is gone" [ -z "$(reg_value "$winlogon" HvrOldGina)" ]
+check "the user's userc.c gives way to the one a new installation has" cmp -s "$dir/database/userc.c" "$WORK/userc-installed.c"
+check "userc.c was neither saved nor restored" bash -c '! grep -qF BackupOfAnOldFile_userc.c <<<"$1"' _ "$overwrite_log"
+
+# --- A removal while another product depends on the client ---
+dependent='Halvora Gateway Agent'
+radd "$key\\5.0\\SP9\\MSP0\\DependentPkgs" /v "$dependent" /d 1
+mark=$(log_size)
+calls_before=$(calls | wc -l)
+run "$WORK/v53.msi" /x
+check "the removal stops with 1603" expect_rc 1603
+# (The marker keeps the log's trailing line breaks.)
+removal_log=$(log_from "$mark"; echo "<end>")
+check "OnRemovePrologue names the check" grep -qxF "<OnRemoveBefore> CheckDependentPkgs returned FALSE" <<<"$removal_log"
+removal_banners=$(banners_in "$removal_log")
+check "OnRemovePrologue wrote no end banner, and no deferred handler ran" \
+  [ "$(grep -E '^OnRemove' <<<"$removal_banners" | tr '\n' ';')" = 'OnRemovePrologue started;' ]
+msg1114=$'This product can not be uninstalled.\nThe following products are dependent on the current product: \n'
+check "the finish dialog's error text is message 1114" contains "$removal_log" $'key=ID_FINISH_ERROR_STRING \t value='"$msg1114"$'\n\n<'
+check "the message box names the dependent product" \
+  contains "$removal_log" "<ShowMsgBox> $msg1114"$'\n'"$dependent"$'\n\nPlease uninstall these products first.'
+check "the client is still installed" all [ -f "$dir/product.ini" ] -- [ "$(reg_value "$key" MinorVersion)" = 0x3 ] -- \
+  reg_key_exists "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$code53"
+check "no uninstall script ran and no erase program waits" all [ "$(calls | wc -l)" -eq "$calls_before" ] -- \
+  [ -z "$(reg_value 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\RunOnce' InstallShieldSetupForVN)" ]
+wineserver -k
 finish
