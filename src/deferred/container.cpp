@@ -8,12 +8,31 @@ namespace {
 const wchar_t kLabel[] = L"CADContainer";
 const wchar_t kLabelDeMarshal[] = L"DeMarshal_CAD";
 const wchar_t kOpen[] = L"[[";
-const wchar_t kSeparator = L'=';
+const wchar_t kSeparator[] = L"=";
 const wchar_t kClose[] = L"]]|";
 constexpr size_t kCloseLen = 3;
 
 // Built with the library, empty until a handler loads it.
 CADContainer g_container;
+
+// The first `mark` at or after a position that only grows: the text is
+// searched again only once the position has passed the last match, so a
+// mark that is rare or missing costs one scan, not one per entry.
+class NextMark {
+public:
+    NextMark(const std::wstring& text, const wchar_t* mark) : text_(text), mark_(mark) {}
+    size_t From(size_t pos) {
+        if (!searched_ || (at_ != std::wstring::npos && at_ < pos)) at_ = text_.find(mark_, pos);
+        searched_ = true;
+        return at_;
+    }
+
+private:
+    const std::wstring& text_;
+    const wchar_t* mark_;
+    size_t at_ = std::wstring::npos;
+    bool searched_ = false;
+};
 
 XString AsUnicode(XString s) {
     s.setEncoding(XString::Unicode);
@@ -25,14 +44,10 @@ XString AsUnicode(XString s) {
 CADContainer& TheCADContainer() { return g_container; }
 
 int CADContainer::Find(const XString& name, XString* value) const {
-    XString key = AsUnicode(name);
-    for (int i = 0; i < count_; ++i) {
-        if (entries_[i].name.equals(key)) {
-            if (value) *value = entries_[i].value;
-            return i;
-        }
-    }
-    return -1;
+    auto found = index_.find(AsUnicode(name).wvalue());
+    if (found == index_.end()) return -1;
+    if (value) *value = entries_[found->second].value;
+    return found->second;
 }
 
 bool CADContainer::Set(const XString& name, const XString& value) {
@@ -45,6 +60,7 @@ bool CADContainer::Set(const XString& name, const XString& value) {
             return false;
         }
         index = count_++;
+        index_.emplace(key.wvalue(), index);
     }
     entries_[index].name = key;
     entries_[index].value = AsUnicode(value);
@@ -65,48 +81,53 @@ XString CADContainer::Pack() const {
 
 void CADContainer::Unpack(const XString& packed) {
     enum class State { Open, Name, Value, Close, Broken };
-    std::wstring rest = AsUnicode(packed).wvalue();
+    // The remaining text R is text[pos..]: moving a position instead of
+    // erasing R's front keeps a long text to one pass.
+    const std::wstring text = AsUnicode(packed).wvalue();
+    size_t pos = 0;
+    NextMark open(text, kOpen), separator(text, kSeparator), close(text, kClose);
     std::wstring name;
     State state = State::Open;
     bool stop = false;
-    while (!rest.empty() && !stop) {
+    while (pos < text.size() && !stop) {
         switch (state) {
             case State::Open: {
-                size_t at = rest.find(kOpen);
+                size_t at = open.From(pos);
                 if (at == std::wstring::npos) {
                     state = State::Broken;
                     break;
                 }
-                rest.erase(0, at + 2);
+                pos = at + 2;
                 state = State::Name;
                 break;
             }
             case State::Name: {
-                size_t at = rest.find(kSeparator);
-                name = at == std::wstring::npos ? std::wstring() : rest.substr(0, at);
-                if (at != std::wstring::npos) rest.erase(0, at + 1);
+                size_t at = separator.From(pos);
+                name = at == std::wstring::npos ? std::wstring() : text.substr(pos, at - pos);
+                if (at != std::wstring::npos) pos = at + 1;
                 state = State::Value;
                 break;
             }
             case State::Value: {
-                size_t at = rest.find(kClose);
-                std::wstring value = rest.substr(0, at);
-                rest.erase(0, value.size());
+                size_t at = close.From(pos);
+                size_t end = at == std::wstring::npos ? text.size() : at;
+                std::wstring value = text.substr(pos, end - pos);
+                pos = end;
                 Set(name.c_str(), value.c_str());
                 state = State::Close;
                 break;
             }
             case State::Close: {
-                size_t at = rest.find(kClose);
+                size_t at = close.From(pos);
                 if (at == std::wstring::npos) {
                     state = State::Broken;
                     break;
                 }
-                if (at + kCloseLen == rest.size()) {
+                if (at + kCloseLen == text.size()) {
                     stop = true;
                     break;
                 }
-                rest.erase(0, at + kCloseLen);
+                pos = at + kCloseLen;
                 state = State::Open;
                 break;
             }

@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+#include <string>
+#include <unordered_map>
+
 #include "util/xstring.h"
 
 // Ordered name/value table, packed as "[[" name "=" value "]]|" per entry.
@@ -17,7 +20,10 @@ public:
     // Replaces the value of an existing name in place or appends a new entry.
     // Refuses (and logs) a new name once the table is full.
     bool Set(const XString& name, const XString& value);
-    void Clear() { count_ = 0; }
+    void Clear() {
+        count_ = 0;
+        index_.clear();
+    }
     XString Pack() const;
     // Adds or replaces the entries of a packed text; a malformed text
     // empties the container.
@@ -30,6 +36,8 @@ private:
     };
     Entry entries_[kCapacity];
     int count_ = 0;
+    // Name to entry: a packed text of many entries parses in linear time.
+    std::unordered_map<std::wstring, int> index_;
 };
 
 CADContainer& TheCADContainer();

@@ -80,6 +80,10 @@ UINT Tamber_RunProcess(const wchar_t* commandLine, bool wait) {
     if (!commandLine) return static_cast<UINT>(-1);
     wchar_t command[kCommandChars] = {};
     wcsncpy(command, commandLine, kCommandChars - 1);
+    const size_t length = wcslen(commandLine);
+    if (length > kCommandChars - 1)
+        LogMessage(0, kLabelRun, L"The command line has %d characters; only the first %d are run",
+                   static_cast<int>(length), kCommandChars - 1);
     LogMessage(0, kLabelRun, L"running command: <%s>", command);
     UINT result = TamberCreateProcess(command, wait);
     LogMessage(0, kLabelRun, L"command returned with: <%x>", result);

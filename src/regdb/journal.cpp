@@ -170,6 +170,12 @@ bool iniFile::Index(std::streamoff* lastLineStart) {
         *lastLineStart = pos;
         stream.getline(line, kLineChars, L'\n');
         ++lineNumber;
+        if (stream.lineCut())
+            LogMessage(0, kLabel, L"%s: line %d has more than %d characters; the rest of it is ignored", L"iniFileObj",
+                       lineNumber, kLineChars - 1);
+        if (stream.lineHeldNul())
+            LogMessage(0, kLabel, L"%s: line %d holds a NUL byte; the rest of it is ignored", L"iniFileObj",
+                       lineNumber);
         terminated = !stream.eof();
         pos = terminated ? static_cast<std::streamoff>(stream.tellg()) : size;
         if (line[0] != L'[') continue;
@@ -280,7 +286,14 @@ void RestoreAllSections() {
     for (;;) {
         long blockAt = reader.RawOffset();
         int32_t count = 0;
-        if (reader.Read(&count, sizeof count) != sizeof count) break;
+        const size_t got = reader.Read(&count, sizeof count);
+        if (got != sizeof count) {
+            // A count cut short (stray bytes at the end) frames nothing.
+            if (got > 0)
+                LogMessage(0, kLabel, L"%s: ignored %d stray bytes at offset %ld at the end of %s", kOp,
+                           static_cast<int>(got), blockAt, kJournalName);
+            break;
+        }
         if (!block.records) break;  // its allocation failure is logged already
         if (count < 0 || count > kMaxRecords) {
             LogMessage(0, kLabel, L"%s: block at offset %ld claims %d records (at most %d); the rest of %s is not read",

@@ -106,6 +106,13 @@ public:
     ~wifstream() override = default;
     // One line (CR before LF dropped), cut to length - 1 characters.
     wifstream& getline(wchar_t* buffer, int length, wchar_t delimiter);
+    // Whether the last line read lost text: beyond the buffer, or after a NUL.
+    bool lineCut() const { return lineCut_; }
+    bool lineHeldNul() const { return lineHeldNul_; }
+
+private:
+    bool lineCut_ = false;
+    bool lineHeldNul_ = false;
 };
 
 class wofstream : public std::ofstream {

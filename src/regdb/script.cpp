@@ -47,11 +47,20 @@ void CopyField(wchar_t* out, size_t units, const std::wstring& text) {
 wifstream& wifstream::getline(wchar_t* buffer, int length, wchar_t delimiter) {
     std::string narrow(static_cast<size_t>(length), '\0');
     std::ifstream::getline(&narrow[0], length, static_cast<char>(delimiter));
+    // Characters stored: the count read, less the delimiter when it was found.
+    const size_t stored = static_cast<size_t>(gcount()) - (good() ? 1 : 0);
+    lineCut_ = false;
     if (fail() && !eof() && gcount() == length - 1) {
-        // Longer than the line buffer: keep its start, skip the rest.
+        // Longer than the line buffer: keep its start, skip the rest. A CR
+        // just before the delimiter is no lost text.
         clear();
+        const bool cr = peek() == '\r';
+        if (cr) get();
+        const int next = peek();
+        lineCut_ = !(cr && (next == static_cast<unsigned char>(delimiter) || next == traits_type::eof()));
         ignore(std::numeric_limits<std::streamsize>::max(), static_cast<char>(delimiter));
     }
+    lineHeldNul_ = memchr(narrow.data(), 0, stored) != nullptr;
     narrow.resize(strlen(narrow.c_str()));
     if (!narrow.empty() && narrow.back() == '\r') narrow.pop_back();
     XString wide(narrow.c_str());
