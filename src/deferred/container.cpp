@@ -68,7 +68,10 @@ bool CADContainer::Set(const XString& name, const XString& value) {
 }
 
 XString CADContainer::Pack() const {
+    size_t length = 0;
+    for (int i = 0; i < count_; ++i) length += entries_[i].name.length() + entries_[i].value.length() + 6;
     std::wstring packed;
+    packed.reserve(length);
     for (int i = 0; i < count_; ++i) {
         packed += kOpen;
         packed += entries_[i].name.wvalue();

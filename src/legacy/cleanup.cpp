@@ -60,6 +60,9 @@ template <typename Remove> void PruneSubkeys(HKEY key, Remove remove) {
         char name[250];
         LONG result = RegEnumKeyA(key, index, name, sizeof name);
         if (result == ERROR_NO_MORE_ITEMS) return;
+        // Only a name too long for the buffer belongs to its index; any other
+        // failure (the key gone, say) would come back for every index.
+        if (result != ERROR_SUCCESS && result != ERROR_MORE_DATA) return;
         if (result != ERROR_SUCCESS || !remove(name) || DeleteTree(key, name) != 0) ++index;
     }
 }

@@ -104,6 +104,10 @@ else
   [ -e "$WINEPREFIX/drive_c/windows/system32/msgina.dll" ] || echo gina >"$WINEPREFIX/drive_c/windows/system32/msgina.dll"
 fi
 echo driver >"$WINEPREFIX/drive_c/windows/system32/drivers/vpn.sys"
+# Keys of older kernel components that the removal takes away too.
+for k in 'SYSTEM\CurrentControlSet\Services\BD0' 'SYSTEM\CurrentControlSet\Services\BD1' 'SOFTWARE\Halvora\SLAN'; do
+  wine reg add "HKLM\$k\Sub" /v Left /d over /f >/dev/null 2>&1
+done
 mkdir -p "$dir/certs" && echo cert >"$dir/certs/site.p12"
 calls_before=$(calls | wc -l)
 mark=$(log_size)
@@ -117,7 +121,8 @@ check "the kernel components were removed in order" \
   grep -qE '^rem VPN;-d om drv unhook;-d product uninstall Varnet;(-d vna dev clean_cache [^;]*;)?-v +-u hv_bd1;-v -u HV_BD1MP;' <<<"$kernel"
 for gone in 'SOFTWARE\Halvora\Varnet\GUI' 'SOFTWARE\Halvora\VarnetKernel' 'SOFTWARE\Halvora\Varnet\Configuration' \
             'SYSTEM\CurrentControlSet\Services\Tessel-1' 'SYSTEM\CurrentControlSet\Services\VN_Service' \
-            'SYSTEM\CurrentControlSet\Services\VN_WatchDog' 'SOFTWARE\Halvora\DTBase'; do
+            'SYSTEM\CurrentControlSet\Services\VN_WatchDog' 'SOFTWARE\Halvora\DTBase' \
+            'SYSTEM\CurrentControlSet\Services\BD0' 'SYSTEM\CurrentControlSet\Services\BD1' 'SOFTWARE\Halvora\SLAN'; do
   check "HKLM\\$gone is gone" bash -c "! wine reg query 'HKLM\\$gone' >/dev/null 2>&1"
 done
 check "no Varnet value under Products" [ -z "$(reg_value 'HKLM\SOFTWARE\Halvora\Products' Varnet)" ]
