@@ -120,7 +120,8 @@ size_t SplitOnce(const std::wstring& text, std::vector<std::pair<std::wstring, s
     return out.size();
 }
 
-// The parser's four cuts from the front of its rest, on a plain string.
+// A parse that cuts the front off its rest at every step, as the parser once
+// did: kept to show what moving a position instead saves.
 void FrontCuts(const std::wstring& text) {
     std::wstring rest = text;
     while (!rest.empty()) {
@@ -222,7 +223,7 @@ void ContainerFigures() {
     // Filling an empty table, Set compares each new name with every entry
     // before it: as many comparisons as these lookups of names present.
     printf("  steps of the 512 x 200 parse: 512 lookups in the full table (the comparisons of Set while the parse"
-           " fills it) %s; the parser's cuts from the front of the text, alone %s\n",
+           " fills it) %s; a parse cutting the front off its rest (the earlier parser), alone %s\n",
            Show(lookups, 1e6, "us", 0).c_str(), Show(cuts, 1e6, "us", 0).c_str());
     const double trip512 = Summarise(trips[1].total).median;
     // A tenth over x2 is left to noise.
