@@ -25,9 +25,8 @@ const wchar_t kLabelBegin[] = L"OnBegin";
 const wchar_t kLabelBefore[] = L"OnFirstBefore";
 const wchar_t kLabelAfter[] = L"OnFirstAfter";
 
-UINT Refuse(int message, UINT boxType) {
-    ShowMsgBoxById(message, boxType);
-    SetFinishErrorString(message);
+UINT Refuse(int message) {
+    StopWithMessage(message);
     return ERROR_INSTALL_FAILURE;
 }
 
@@ -78,8 +77,8 @@ bool IsUserAdmin() {
 UINT OnBeginSteps() {
     CopyMSILogFile();
     LogMessage(0, kLabelBegin, L"Function started.");
-    if (!SupportedPlatform()) return Refuse(1100, MB_ICONERROR);
-    if (!IsUserAdmin()) return Refuse(1101, MB_ICONERROR);
+    if (!SupportedPlatform()) return Refuse(1100);
+    if (!IsUserAdmin()) return Refuse(1101);
 
     Property_table_to_CAD();
     SetProductINIProperties();
@@ -89,7 +88,9 @@ UINT OnBeginSteps() {
     HideCancelButton(g_hMsi);
     if (!IsFirstInstall()) {
         LogMessage(0, kLabelBegin, L"Aborting installation because reboot was not done after uninstall");
-        return Refuse(1102, 0);
+        ShowMsgBoxById(1102, 0);  // a notice, not an error box
+        SetFinishErrorString(1102);
+        return ERROR_INSTALL_FAILURE;
     }
     ForceOverwriteOnReinstall();
     return ERROR_SUCCESS;
@@ -103,9 +104,9 @@ UINT OnFirstBeforeSteps() {
         XString installDir;
         GetTargetPath(L"INSTALLDIR", &installDir);
         if (!CheckDriveIsValid(installDir))
-            Refuse(1109, MB_ICONERROR);
+            StopWithMessage(1109);
         else if (!CheckDiskSpace(installDir))
-            Refuse(1108, MB_ICONERROR);
+            StopWithMessage(1108);
         else
             result = ERROR_SUCCESS;
     }
@@ -121,9 +122,7 @@ UINT OnFirstAfterSteps() {
     XString installDir;
     GetTargetPath(L"INSTALLDIR", &installDir);
 
-    CreateClientSubDirs(installDir);
-    InstallAdditionalFileFromBinaryTable(installDir);
-    WriteUnInstallTargetDir(installDir);
+    PrepareInstallDir(installDir);
     StepProgressBar(g_hMsi);
 
     ApplyRegistrySections();

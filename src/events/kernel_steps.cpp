@@ -1,5 +1,6 @@
 #include "events/kernel_steps.h"
 
+#include "addfiles/addfiles.h"
 #include "config/config.h"
 #include "kernel/kernel.h"
 #include "legacy/legacy.h"
@@ -19,6 +20,12 @@ const wchar_t* const kCommonSections[] = {L"ALL",     L"ALL1",     L"ExpectedDia
 const wchar_t* const kOldBindings[] = {L"-unbind ms_psched", L"-v -u HV_OMVA", L"-v -u *NM_VDEV"};
 
 }  // namespace
+
+void PrepareInstallDir(const XString& installDir) {
+    CreateClientSubDirs(installDir);
+    InstallAdditionalFileFromBinaryTable(installDir);
+    WriteUnInstallTargetDir(installDir);
+}
 
 void ApplyRegistrySections() {
     for (const wchar_t* section : kCommonSections) regInsertSection(section);

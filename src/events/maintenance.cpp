@@ -141,9 +141,7 @@ UINT OnMaintAfterSteps() {
 
     XString installDir;
     GetTargetPath(L"INSTALLDIR", &installDir);
-    CreateClientSubDirs(installDir);
-    InstallAdditionalFileFromBinaryTable(installDir);
-    WriteUnInstallTargetDir(installDir);
+    PrepareInstallDir(installDir);
     LogMessage(0, kLabelAfter, L"Target dir is: %s", installDir.wvalue());
 
     // The sections below would overwrite the user's policy: keep it aside.

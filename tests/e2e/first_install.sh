@@ -9,7 +9,7 @@ set_winver "$version"
 # A GINA already in place: the client must chain to it.
 wine reg add 'HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Winlogon' /v GinaDLL /d msgina.dll /f >/dev/null 2>&1
 build_package x64 "$WORK/varnet.msi" >/dev/null 2>&1 || { echo "FAIL: package build"; exit 1; }
-product_code=$(msiinfo export "$WORK/varnet.msi" Property | tr -d '\r' | awk -F'\t' '$1=="ProductCode"{print $2}')
+code=$(product_code "$WORK/varnet.msi")
 msiexec_install "$WORK/varnet.msi"
 
 dir=$(client_dir)
@@ -17,17 +17,7 @@ windir='C:\Program Files\Halvora\Varnet\'
 check "the run ends asking for a restart (3010)" expect_rc 3010
 
 # --- Handlers, in the order the engine ran them ---
-expected_banners="OnBegin started
-OnBegin ended
-OnFirstBefore started
-OnFirstBefore ended
-OnExecuteStub started
-OnExecuteStub ended
-OnFirstAfter started
-OnFirstAfter ended
-OnInstallFinish started
-OnInstallFinish ended"
-check "every handler ran once, in order, and ended" [ "$(banners)" = "$expected_banners" ]
+check "every handler ran once, in order, and ended" [ "$(banners)" = "$first_install_banners" ]
 check "OnFirstBefore scheduled OnFirstAfter" has_line "<SetDeferredCustomActionFN> Set the deferred CA to DCAFN1=OnFirstAfter"
 check "OnExecuteStub handed the container to OnFirstAfter" \
   bash -c "grep -aq '<SetProperty> SetProperty >> key=OnFirstAfter 	 value=\[\[' '$(install_log)'"
@@ -101,9 +91,9 @@ check "DTBase default profile of the full edition" [ "$(reg_value 'HKLM\SOFTWARE
 check "product version 5.2" [ "$(reg_value 'HKLM\SOFTWARE\Halvora\Varnet' MajorVersion) $(reg_value 'HKLM\SOFTWARE\Halvora\Varnet' MinorVersion)" = "0x5 0x2" ]
 check "build number from subarch.ini" [ "$(reg_value 'HKLM\SOFTWARE\Halvora\Varnet\5.0' BuildNumber)" = 0x6ce ]
 check "PRODDIR is the installation directory" [ "$(reg_value 'HKLM\SOFTWARE\Halvora\Varnet\5.0' PRODDIR)" = "$windir" ]
-check "PRODUCT_GUID is this package's product code" [ "$(reg_value 'HKLM\SOFTWARE\Halvora\Varnet\5.0' PRODUCT_GUID)" = "$product_code" ]
+check "PRODUCT_GUID is this package's product code" [ "$(reg_value 'HKLM\SOFTWARE\Halvora\Varnet\5.0' PRODUCT_GUID)" = "$code" ]
 check "EstimatedSize of the running product" \
-  [ -n "$(reg_value "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$product_code" EstimatedSize)" ]
+  [ -n "$(reg_value "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$code" EstimatedSize)" ]
 check "the uninstall target directory is recorded" \
   [ "$(reg_value 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Varnet_UnInstall' VN_TARGETDIR)" = "${windir%\\}" ]
 check "the installer registered the product icon" \

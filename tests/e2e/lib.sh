@@ -48,19 +48,31 @@ set_winver() {
   wineserver -w
 }
 
-# sample_package OUT.msi [settings...]: the x64 sample package; each setting
-# KEY=VALUE replaces or adds a key of its product.ini.
+# sample_package OUT.msi [Version=X.Y.Z] [settings...]: the x64 sample
+# package; each setting KEY=VALUE replaces or adds a key of its product.ini.
 sample_package() {
   local out=$1; shift
-  local ini="$WORK/product-$(basename "$out" .msi).ini"
+  local ini="$WORK/product-$(basename "$out" .msi).ini" kv version=()
   cp "$SRC/package/client/product.ini" "$ini"
-  local kv
   for kv in "$@"; do
+    if [[ $kv == Version=* ]]; then version=("$kv"); continue; fi
     sed -i "/^${kv%%=*}=/d" "$ini"
     echo "$kv" >> "$ini"
   done
-  build_package x64 "$out" ProductIni="$ini" >/dev/null 2>&1
+  build_package x64 "$out" ProductIni="$ini" "${version[@]}" >/dev/null 2>&1
 }
+product_code() { msiinfo export "$1" Property | tr -d '\r' | awk -F'\t' '$1=="ProductCode"{print $2}'; }
+
+# Runs that must not restart the machine keep one wineserver (a new one is a
+# restart under Wine: wineboot runs RunOnce). kept_run PKG MSIEXEC-ARGS...
+kept_run() {
+  local pkg; pkg=$(winepath -w "$1"); shift
+  wine msiexec /qn "$@" "$pkg" >/dev/null 2>&1
+  rc=$?
+}
+log_size() { wc -l <"$(install_log)"; }
+# The log from line $1 on, without time stamps (line breaks inside messages kept).
+log_from() { tail -n +"$1" "$(install_log)" | tr -d '\r' | sed 's/^<[^>]*> //'; }
 
 # msiexec_install PACKAGE.msi [PROPERTY=VALUE ...]: a silent run through
 # msiexec itself, verbose log in $WORK/msi.log. msiexec's exit code reaches
@@ -102,6 +114,17 @@ banners() {
   log_messages | awk 'prev ~ /^<[A-Za-z]+> Function (started|ended)$/ && /^<> #+$/ {
       sub(/^</, "", prev); sub(/> Function /, " ", prev); print prev } { prev = $0 }'
 }
+
+first_install_banners="OnBegin started
+OnBegin ended
+OnFirstBefore started
+OnFirstBefore ended
+OnExecuteStub started
+OnExecuteStub ended
+OnFirstAfter started
+OnFirstAfter ended
+OnInstallFinish started
+OnInstallFinish ended"
 
 # Windows puts a per-machine package's shortcuts into the common Programs
 # folder, where the library looks for them; Wine's engine puts them into the

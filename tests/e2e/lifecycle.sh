@@ -17,14 +17,9 @@ echo "[entrust]" > "$WINEPREFIX/drive_c/windows/entrust.ini"
 wineserver -w
 
 sample_package "$WORK/v52.msi" || { echo "FAIL: package build"; exit 1; }
-sed 's/^MinorVersion=2/MinorVersion=3/' "$SRC/package/client/product.ini" >"$WORK/product-53.ini"
-build_package x64 "$WORK/v53.msi" Version=5.3.1800 ProductIni="$WORK/product-53.ini" >/dev/null 2>&1 ||
-  { echo "FAIL: package build"; exit 1; }
-sed 's/^MinorVersion=2/MinorVersion=1/' "$SRC/package/client/product.ini" >"$WORK/product-51.ini"
-build_package x64 "$WORK/v51.msi" Version=5.1.1500 ProductIni="$WORK/product-51.ini" >/dev/null 2>&1 ||
-  { echo "FAIL: package build"; exit 1; }
-code() { msiinfo export "$1" Property | tr -d '\r' | awk -F'\t' '$1=="ProductCode"{print $2}'; }
-code52=$(code "$WORK/v52.msi"); code53=$(code "$WORK/v53.msi")
+sample_package "$WORK/v53.msi" Version=5.3.1800 MinorVersion=3 || { echo "FAIL: package build"; exit 1; }
+sample_package "$WORK/v51.msi" Version=5.1.1500 MinorVersion=1 || { echo "FAIL: package build"; exit 1; }
+code52=$(product_code "$WORK/v52.msi"); code53=$(product_code "$WORK/v53.msi")
 packed52=$(sed -E 's/[{}-]//g' <<<"$code52" | sed -E 's/^(.{8})(.{4})(.{4})(.{16})(.{0})$/\1 \2 \3 \4/' |
   awk '{ r=""; for(i=1;i<=3;i++){ s=""; for(j=length($i);j>0;j--) s=s substr($i,j,1); r=r s }
          for(j=1;j<=length($4);j+=2) r=r substr($4,j+1,1) substr($4,j,1); print r }')
@@ -32,25 +27,17 @@ packed52=$(sed -E 's/[{}-]//g' <<<"$code52" | sed -E 's/^(.{8})(.{4})(.{4})(.{16
 dir=$(client_dir)
 windir='C:\Program Files\Halvora\Varnet\'
 key='HKLM\SOFTWARE\Halvora\Varnet'
-# A run through msiexec that leaves the wineserver (and so the "boot") alone.
-run() {
-  local pkg; pkg=$(winepath -w "$1"); shift
-  wine msiexec /qn "$@" "$pkg" >/dev/null 2>&1
-  rc=$?
-}
-log_from() { tail -n +"$1" "$(install_log)" | tr -d '\r' | sed 's/^<[^>]*> //'; }
-log_size() { wc -l <"$(install_log)"; }
 
 # --- First installation, then what the user makes of it ---
 wineserver -p  # until the simulated restart
-run "$WORK/v52.msi" /i
+kept_run "$WORK/v52.msi" /i
 check "5.2 installed" expect_rc 3010
 shortcuts_to_common_programs
 blocks_per_run=$(journal_blocks)
 
 # --- The same package again: a maintenance run of the installed product ---
 mark=$(log_size)
-run "$WORK/v52.msi" /i
+kept_run "$WORK/v52.msi" /i
 check "the same package reinstalls" expect_rc 3010
 check "as a maintenance run" grep -qxF "<OnMaintAfter> Function ended" <<<"$(log_from "$mark")"
 check "the product stays registered" reg_key_exists "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$code52"
@@ -64,7 +51,7 @@ blocks_before=$(journal_blocks)
 
 # --- The newer package over it: a silent upgrade ---
 mark=$(log_size)
-run "$WORK/v53.msi" /i
+kept_run "$WORK/v53.msi" /i
 check "5.3 installed over 5.2" expect_rc 3010
 upgrade_log=$(log_from "$mark")
 check "the run was a maintenance run" grep -qxF "<OnMaintAfter> Function ended" <<<"$upgrade_log"
@@ -87,7 +74,7 @@ check "the installed version is 5.3" [ "$(reg_value "$key" MinorVersion)" = 0x3 
 
 # --- An older package is refused and changes nothing ---
 mark=$(log_size)
-run "$WORK/v51.msi" /i
+kept_run "$WORK/v51.msi" /i
 check "5.1 over 5.3 stops with 1603" expect_rc 1603
 check "OnBegin refuses the downgrade" grep -qF "<ShowMsgBox> Installation has detected that a newer version" <<<"$(log_from "$mark")"
 check "nothing else ran" bash -c "! grep -q 'Function started' <<<\"\$(tail -n +$mark '$(install_log)' | grep -v '<OnBegin>')\""
@@ -111,7 +98,7 @@ done
 mkdir -p "$dir/certs" && echo cert >"$dir/certs/site.p12"
 calls_before=$(calls | wc -l)
 mark=$(log_size)
-run "$WORK/v53.msi" /x
+kept_run "$WORK/v53.msi" /x
 check "the removal succeeds" expect_rc 3010
 removal_log=$(log_from "$mark")
 removal_calls=$(calls | tail -n +$((calls_before + 1)) | cut -d'|' -f1,2)
@@ -147,14 +134,14 @@ check "the Start-menu folder is gone" [ ! -e "$(common_programs)/Halvora Tessel-
 
 # --- Reinstalling: refused before the restart, accepted after it ---
 mark=$(log_size)
-run "$WORK/v53.msi" /i
+kept_run "$WORK/v53.msi" /i
 check "a reinstallation before the restart stops with 1603" expect_rc 1603
 check "it names the pending restart" \
   grep -qxF "<OnBegin> Aborting installation because reboot was not done after uninstall" <<<"$(log_from "$mark")"
 wineserver -k; sleep 1
 wine cmd /c exit >/dev/null 2>&1  # boots: RunOnce runs erase_VN.exe
 check "the restart ran erase_VN.exe" has_call "erase_VN.exe|C:\\windows\\erase_VN.exe|"
-run "$WORK/v53.msi" /i
+kept_run "$WORK/v53.msi" /i
 check "after the restart the installation succeeds" expect_rc 3010
 check "and is a first installation again" grep -qxF "<OnFirstAfter> Function ended" <<<"$(log_from "$mark")"
 

@@ -13,24 +13,13 @@ wine reg add "$winlogon" /v GinaDLL /d msgina.dll /f >/dev/null 2>&1
 wineserver -w
 
 sample_package "$WORK/v52.msi" || { echo "FAIL: package build"; exit 1; }
-sed 's/^MinorVersion=2/MinorVersion=3/' "$SRC/package/client/product.ini" >"$WORK/product-53.ini"
-sed -i '/^OverwriteConfiguration=/d' "$WORK/product-53.ini" && echo OverwriteConfiguration=1 >>"$WORK/product-53.ini"
-build_package x64 "$WORK/v53.msi" Version=5.3.1800 ProductIni="$WORK/product-53.ini" >/dev/null 2>&1 ||
+sample_package "$WORK/v53.msi" Version=5.3.1800 MinorVersion=3 OverwriteConfiguration=1 ||
   { echo "FAIL: package build"; exit 1; }
-code53=$(msiinfo export "$WORK/v53.msi" Property | tr -d '\r' | awk -F'\t' '$1=="ProductCode"{print $2}')
+code53=$(product_code "$WORK/v53.msi")
 
 dir=$(client_dir)
 key='HKLM\SOFTWARE\Halvora\Varnet'
 sys32="$WINEPREFIX/drive_c/windows/system32"
-# A run through msiexec that leaves the wineserver (and so the "boot") alone.
-run() {
-  local pkg; pkg=$(winepath -w "$1"); shift
-  wine msiexec /qn "$@" "$pkg" >/dev/null 2>&1
-  rc=$?
-}
-log_size() { wc -l <"$(install_log)"; }
-# The raw log (line breaks inside messages kept) from line $1, without stamps.
-log_from() { tail -n +"$1" "$(install_log)" | tr -d '\r' | sed 's/^<[^>]*> //'; }
 radd() { wine reg add "$@" /f >/dev/null 2>&1; }
 gone() { ! reg_key_exists "$1"; }
 contains() { [[ "$1" == *"$2"* ]]; }
@@ -52,7 +41,7 @@ banners_in() {
 user_sid=$(wine reg query HKU 2>/dev/null | tr -d '\r' | sed -n 's/^HKEY_USERS\\\(S-1-5-21-[0-9-]*\)$/\1/p' | head -1)
 
 wineserver -p
-run "$WORK/v52.msi" /i
+kept_run "$WORK/v52.msi" /i
 check "5.2 installed" expect_rc 3010
 
 # --- What the old installation and its users left behind ---
@@ -78,7 +67,7 @@ radd "$winlogon" /v HvrOldGina /d msgina.dll
 
 # --- The newer package, set to overwrite ---
 mark=$(log_size)
-run "$WORK/v53.msi" /i
+kept_run "$WORK/v53.msi" /i
 check "5.3 installed over 5.2" expect_rc 3010
 overwrite_log=$(log_from "$mark")
 check "the run chose the overwrite" grep -qF $'key=tamber_upgrade_mode \t value=overwrite' <<<"$overwrite_log"
@@ -109,7 +98,7 @@ dependent='Halvora Gateway Agent'
 radd "$key\\5.0\\SP9\\MSP0\\DependentPkgs" /v "$dependent" /d 1
 mark=$(log_size)
 calls_before=$(calls | wc -l)
-run "$WORK/v53.msi" /x
+kept_run "$WORK/v53.msi" /x
 check "the removal stops with 1603" expect_rc 1603
 # (The marker keeps the log's trailing line breaks.)
 removal_log=$(log_from "$mark"; echo "<end>")

@@ -24,20 +24,13 @@ wine reg add 'HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Winlogon' /v Gin
 echo "[entrust]" >"$WINEPREFIX/drive_c/windows/entrust.ini"
 wineserver -w
 
-package() {  # package OUT.msi VERSION [KEY=VALUE ...]: the sample package, product.ini amended
-  local out=$1 version=$2; shift 2
-  local ini="$WORK/product-$(basename "$out" .msi).ini" kv
-  cp "$SRC/package/client/product.ini" "$ini"
-  for kv in "$@"; do sed -i "/^${kv%%=*}=/d" "$ini"; echo "$kv" >>"$ini"; done
-  build_package x64 "$out" Version="$version" ProductIni="$ini" >/dev/null 2>&1
-}
 # The install log, read often: its path asks Wine once.
 log_file=$(install_log)
 messages() { sed -e 's/\r$//' -e 's/^<[^>]*> //' "$log_file" 2>/dev/null; }
 
-package "$WORK/v52.msi" 5.2.1742 || { echo "FAIL: package build"; exit 1; }
-package "$WORK/v53.msi" 5.3.1800 MinorVersion=3 || { echo "FAIL: package build"; exit 1; }
-package "$WORK/v54.msi" 5.4.1900 MinorVersion=4 OverwriteConfiguration=1 || { echo "FAIL: package build"; exit 1; }
+sample_package "$WORK/v52.msi" || { echo "FAIL: package build"; exit 1; }
+sample_package "$WORK/v53.msi" Version=5.3.1800 MinorVersion=3 || { echo "FAIL: package build"; exit 1; }
+sample_package "$WORK/v54.msi" Version=5.4.1900 MinorVersion=4 OverwriteConfiguration=1 || { echo "FAIL: package build"; exit 1; }
 
 # --- Processes ---
 # The Windows processes of this prefix (other tests run in other prefixes),
