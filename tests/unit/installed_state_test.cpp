@@ -2,12 +2,13 @@
 // package settings, with real sessions and the Wine registry.
 #include <doctest.h>
 
+#include <cstring>
 #include <functional>
 #include <set>
 #include <string>
 
+#include "bound_session.h"
 #include "config/config.h"
-#include "events/frame.h"
 #include "harness.h"
 #include "regdb/regdb.h"
 #include "session/session.h"
@@ -17,205 +18,99 @@
 namespace {
 
 const wchar_t kClient[] = L"SOFTWARE\\Halvora\\Varnet";
-const char kLetters[] = "WLDMSR";
 
-void SetText(const wchar_t* key, const wchar_t* name, const wchar_t* value) {
-    setRegistryStringValue(HKEY_LOCAL_MACHINE, key, name, value);
-}
-void SetNumber(const wchar_t* key, const wchar_t* name, const wchar_t* value) {
-    setRegistryDWORDValue(HKEY_LOCAL_MACHINE, key, name, value);
-}
-
-// A session with an installation directory, bound; the machine's Halvora keys
-// start empty.
-class Run {
-public:
-    explicit Run(std::initializer_list<std::pair<const wchar_t*, const wchar_t*>> settings = {}) {
-        pkg_.Directory(L"TARGETDIR", L"", L"SourceDir").Directory(L"INSTALLDIR", L"TARGETDIR", L"Client");
-        for (const auto& s : settings) pkg_.Property(s.first, s.second);
-        MsiSetPropertyW(pkg_.Session(true), L"UILevel", L"5");
-        BindSession(pkg_.Session());
+// The machine's Halvora keys hold only what `machine` writes.
+struct Machine {
+    explicit Machine(const std::function<void()>& machine) {
+        RegRecursiveDeleteKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halvora");
+        machine();
     }
-    ~Run() { UnbindSession(); }
-    std::wstring Get(const wchar_t* name) { return pkg_.Get(name); }
-    std::wstring InstallDir() {
-        XString path;
-        GetTargetPath(L"INSTALLDIR", &path);
-        return path.wvalue();
+};
+
+// A bound run with a user interface over such a machine.
+struct Run : Machine, BoundSession {
+    explicit Run(const std::function<void()>& machine, Properties settings = {})
+        : Machine(machine), BoundSession(settings) {
+        SetProperty(L"UILevel", L"5", false);
     }
     // The "1" pairs of the 36 flow properties, as "WL LW ..."; anything but
     // "0" or "1" shows up as "?".
     std::set<std::string> Linked() {
         std::set<std::string> linked;
-        for (char x : std::string(kLetters))
-            for (char y : std::string(kLetters)) {
+        for (char x : std::string("WLDMSR"))
+            for (char y : std::string("WLDMSR")) {
                 std::wstring value = Get((L"dt_" + std::wstring(1, x) + std::wstring(1, y)).c_str());
-                if (value == L"1") linked.insert(std::string{x, y});
-                else if (value != L"0") linked.insert(std::string{x, y, '?'});
+                if (value != L"0") linked.insert(value == L"1" ? std::string{x, y} : std::string{x, y, '?'});
             }
         return linked;
     }
-
-private:
-    TestPackage pkg_;
 };
 
-std::set<std::string> Pairs(const std::string& list) {
-    std::set<std::string> out;
-    for (size_t i = 0; i + 1 < list.size(); i += 3) out.insert(list.substr(i, 2));
-    return out;
-}
-
-void CleanMachine() {
-    RegRecursiveDeleteKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halvora");
-    RegRecursiveDeleteKey(HKEY_LOCAL_MACHINE, L"Software\\Halvora");
-}
+void Installed() { setRegistryStringValue(HKEY_LOCAL_MACHINE, kClient, L"CurrentVersion", L"5.0"); }
 
 }  // namespace
 
 TEST_CASE("the installed client decides the run state") {
-    struct Case {
-        const char* what;
-        std::function<void()> machine;
-        const wchar_t *mode, *version, *type, *package;
-        std::wstring path;  // empty: the default client directory
-    };
+    struct Case { const char* what; std::function<void()> machine; const wchar_t *mode, *version, *type; };
     const Case cases[] = {
-        {"no client key", [] {}, L"new", L"none", L"Varguard", L"none", L""},
         {"a client key without a version follows Configuration",
-         [] { SetNumber(kClient, L"Configuration", L"1"); }, L"new", L"none", L"Varnet", L"IS", L""},
-        {"Configuration 2 is the full client",
-         [] {
-             SetText(kClient, L"CurrentVersion", L"5.0");
-             SetNumber(kClient, L"Configuration", L"2");
-             SetText(L"SOFTWARE\\Halvora\\Varnet\\5.0", L"BDDIR", L"D:\\Client50\\");
-         },
-         L"upgrade", L"5.0", L"Varguard", L"IS", L"D:\\Client50\\"},
-        {"a 4.1 client takes its directory from BD1",
-         [] {
-             SetText(kClient, L"CurrentVersion", L"4.1");
-             SetNumber(kClient, L"SLANEnabled", L"0");
-             SetText(L"SOFTWARE\\Halvora\\BD1", L"BDDIR", L"D:\\Old41\\");
-         },
-         L"upgrade", L"4.1", L"Varnet", L"IS", L"D:\\Old41\\"},
-        {"an upgrade without a directory value", [] { SetText(kClient, L"CurrentVersion", L"5.0"); }, L"upgrade",
-         L"5.0", L"Varguard", L"IS", L""},
+         [] { setRegistryDWORDValue(HKEY_LOCAL_MACHINE, kClient, L"Configuration", L"1"); }, L"new", L"none", L"Varnet"},
+        {"an upgrade without a directory value", Installed, L"upgrade", L"5.0", L"Varguard"},
     };
     for (const Case& c : cases) {
         CAPTURE(c.what);
-        CleanMachine();
-        c.machine();
-        Run run;
+        Run run(c.machine);
         const std::wstring before = run.InstallDir();
         StoreVGInitialState();
-        const std::wstring path = c.path.empty() ? std::wstring(GetDefaultClientDir().wvalue()) : c.path;
+        const std::wstring path = GetDefaultClientDir().wvalue();
         CHECK(run.Get(L"tamber_install_mode") == c.mode);
         CHECK(run.Get(L"tamber_old_version") == c.version);
         CHECK(run.Get(L"tamber_VG_type") == c.type);
-        CHECK(run.Get(L"tamber_old_pkg") == c.package);
+        CHECK(run.Get(L"tamber_old_pkg") == L"IS");
         CHECK(run.Get(L"tamber_old_installed_path") == path);
         // Only an upgrade moves the installation directory to the old one.
         CHECK(run.InstallDir() == (std::wstring(c.mode) == L"upgrade" ? path : before));
-        CHECK(!run.Get(L"tamber_backup_path").empty());
     }
 }
 
-TEST_CASE("client registry defaults follow the settings") {
-    CleanMachine();
-    Run run({{L"MajorVersion", L"6"}, {L"EnableLogView", L"0"}, {L"tamber_VG_type", L"Varnet"}});
-    SetRegTargetDir(L"C:\\Client");
-    WriteProductVersionToRegistry();
-    WriteDTBaseDefaults();
-    DWORD number = 99;
-    CHECK(HklmValue(kClient, L"MajorVersion", nullptr, &number) == REG_DWORD);
-    CHECK(number == 6);
-    CHECK(HklmValue(kClient, L"MinorVersion", nullptr, &number) == REG_DWORD);
-    CHECK(number == 0);
-    std::wstring text;
-    const wchar_t* dtbase = L"Software\\Halvora\\DTBase\\5.0";
-    HklmValue(dtbase, L"DefaultProfile", &text);
-    CHECK(text == L"VN_2K");
-    HklmValue(dtbase, L"SharedDir", &text);
-    CHECK(text == L"C:\\Client\\shared");
-    HklmValue(dtbase, L"EnableLogView", nullptr, &number);
-    CHECK(number == 0);
-    HklmValue(dtbase, L"EnablePolicyView", nullptr, &number);
-    CHECK(number == 1);
-}
-
-TEST_CASE("the dialog flow of the four worked runs") {
-    struct Case {
-        const char* what;
-        std::function<void()> machine;
-        std::initializer_list<std::pair<const wchar_t*, const wchar_t*>> settings;
-        const char* linked;
+// The four worked runs, and a simplified package over a full client, which
+// may only overwrite it.
+TEST_CASE("the dialog flow follows the installed client and the settings") {
+    // linked: nullptr for an overwrite without M; message: the run stops with
+    // it, 0: it goes on.
+    struct Case { const char* what; std::function<void()> machine; BoundSession::Properties settings;
+                  const char* linked; int message; };
+    const auto launcher = [] {
+        setRegistryStringValue(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Halvora\\Halvora Product Suite\\setup",
+                               L"ActivatedByLauncher", L"1");
     };
-    const auto installed = [] { SetText(kClient, L"CurrentVersion", L"5.0"); };
     const Case cases[] = {
-        {"first installation", [] {}, {}, "WL LW LD DL DS ML MS SD SR RS"},
-        {"maintenance upgrade", installed, {}, "WL LW LM DL DR ML MR SM SR RM"},
-        {"maintenance overwrite", installed, {{L"OverwriteConfiguration", L"1"}}, "WL LW LM DL DS ML MS SM SR RS"},
-        {"first installation from the suite launcher",
-         [] { SetText(L"SOFTWARE\\Halvora\\Halvora Product Suite\\setup", L"ActivatedByLauncher", L"1"); }, {},
-         "WD DW DS LW LD MW MS SD SR RS"},
+        {"first installation", [] {}, {}, "WL LW LD DL DS ML MS SD SR RS", 0},
+        {"maintenance upgrade", Installed, {}, "WL LW LM DL DR ML MR SM SR RM", 0},
+        {"maintenance overwrite", Installed, {{L"OverwriteConfiguration", L"1"}}, "WL LW LM DL DS ML MS SM SR RS", 0},
+        {"first installation from the suite launcher", launcher, {}, "WD DW DS LW LD MW MS SD SR RS", 0},
+        {"simplified without IsQuebec", Installed, {{L"IsSimplified", L"1"}, {L"OverwriteConfiguration", L"1"}},
+         nullptr, 1117},
+        {"simplified with IsQuebec and no overwrite warning", Installed,
+         {{L"IsSimplified", L"1"}, {L"IsQuebec", L"1"}, {L"ShowOverwriteWarning", L"0"}}, nullptr, 0},
+        {"simplified with neither overwrite nor the choice", Installed,
+         {{L"IsSimplified", L"1"}, {L"IsQuebec", L"1"}, {L"ShowUpdateOverwrite", L"0"}}, nullptr, 1118},
     };
     for (const Case& c : cases) {
         CAPTURE(c.what);
-        CleanMachine();
-        c.machine();
-        Run run(c.settings);
+        Run run(c.machine, c.settings);
         StoreVGInitialState();
-        CHECK(initiateDialogsFlowAttributes());
-        CHECK(run.Linked() == Pairs(c.linked));
+        CHECK(initiateDialogsFlowAttributes() == (c.message == 0));
+        if (c.message) {
+            CHECK(run.Get(L"ID_FINISH_ERROR_STRING") == GetMessageText(c.message).wvalue());
+        } else if (c.linked) {
+            std::set<std::string> pairs;
+            for (size_t i = 0; i + 1 < strlen(c.linked); i += 3) pairs.insert(std::string(c.linked + i, 2));
+            CHECK(run.Linked() == pairs);
+        } else {
+            CHECK(run.Get(L"tamber_upgrade_mode") == L"overwrite");
+            for (const std::string& pair : run.Linked()) CHECK(pair[1] != 'M');
+            CHECK(run.Linked().count("LS") == 1);
+        }
     }
-    SUBCASE("an overwrite is a reinstall") {
-        CleanMachine();
-        installed();
-        Run run({{L"OverwriteConfiguration", L"1"}});
-        StoreVGInitialState();
-        initiateDialogsFlowAttributes();
-        CHECK(run.Get(L"tamber_upgrade_mode") == L"overwrite");
-        CHECK(run.Get(L"_IsMaintenance") == L"Reinstall");
-    }
-}
-
-TEST_CASE("a simplified package over a full client") {
-    const auto setup = [] {
-        CleanMachine();
-        SetText(kClient, L"CurrentVersion", L"5.0");
-    };
-    SUBCASE("without IsQuebec it stops with 1117") {
-        setup();
-        Run run({{L"IsSimplified", L"1"}, {L"OverwriteConfiguration", L"1"}});
-        StoreVGInitialState();
-        CHECK_FALSE(initiateDialogsFlowAttributes());
-        CHECK(run.Get(L"ID_FINISH_ERROR_STRING") == GetMessageText(1117).wvalue());
-    }
-    SUBCASE("with IsQuebec and no overwrite warning it goes on as an overwrite without M") {
-        setup();
-        Run run({{L"IsSimplified", L"1"}, {L"IsQuebec", L"1"}, {L"ShowOverwriteWarning", L"0"}});
-        StoreVGInitialState();
-        CHECK(initiateDialogsFlowAttributes());
-        CHECK(run.Get(L"tamber_upgrade_mode") == L"overwrite");
-        for (const std::string& pair : run.Linked()) CHECK(pair[1] != 'M');
-        CHECK(run.Linked().count("LS") == 1);
-    }
-    SUBCASE("neither overwrite nor the choice stops with 1118") {
-        setup();
-        Run run({{L"IsSimplified", L"1"}, {L"IsQuebec", L"1"}, {L"ShowUpdateOverwrite", L"0"}});
-        StoreVGInitialState();
-        CHECK_FALSE(initiateDialogsFlowAttributes());
-        CHECK(run.Get(L"ID_FINISH_ERROR_STRING") == GetMessageText(1118).wvalue());
-    }
-}
-
-TEST_CASE("skipped dialogs preset their choices") {
-    CleanMachine();
-    Run run({{L"PathAskUser", L"0"}, {L"DesktopSecurityAskUser", L"0"}});
-    const std::wstring before = run.InstallDir();
-    REQUIRE(before.back() == L'\\');
-    StoreVGInitialState();
-    CHECK(initiateDialogsFlowAttributes());
-    CHECK(run.InstallDir() == before + L"Varnet\\");
-    CHECK(run.Get(L"tamber_VG_type") == L"Varnet");
 }
