@@ -283,15 +283,6 @@ void HklmSetValue(const std::wstring& key, const std::wstring& name, DWORD numbe
     RegCloseKey(h);
 }
 
-void HklmDeleteTree(const std::wstring& key) {
-    HKEY h;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_ALL_ACCESS, &h) != ERROR_SUCCESS) return;
-    wchar_t sub[256];
-    while (RegEnumKeyW(h, 0, sub, 256) == ERROR_SUCCESS) HklmDeleteTree(key + L"\\" + sub);
-    RegCloseKey(h);
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, key.c_str());
-}
-
 std::wstring TempDir() {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);

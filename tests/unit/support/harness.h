@@ -103,7 +103,6 @@ DWORD HklmValue(const std::wstring& key, const std::wstring& name, std::wstring*
 void HklmCreateKey(const std::wstring& key);
 void HklmSetValue(const std::wstring& key, const std::wstring& name, const std::wstring& text);
 void HklmSetValue(const std::wstring& key, const std::wstring& name, DWORD number);
-void HklmDeleteTree(const std::wstring& key);
 
 // Files, in binary.
 std::wstring TempDir();  // ends with a backslash
