@@ -1,7 +1,8 @@
 // Test driver: runs a package through the installer engine and prints the
 // engine's full result, which a process exit code would cut to 8 bits.
-//   msirun [/log FILE] PACKAGE [PROPERTY=VALUE ...]
-// Prints "msirun: result N" and exits with N (as far as it fits).
+//   msirun [/log FILE] [/props FILE] PACKAGE [PROPERTY=VALUE ...]
+// /props adds a command line kept in a UTF-8 file (quotes as the engine wants
+// them, which a shell would mangle). Prints "msirun: result N" and exits with N (as far as it fits).
 #include <windows.h>
 #include <msi.h>
 
@@ -9,19 +10,37 @@
 #include <cwchar>
 #include <string>
 
+namespace {
+
+std::wstring ReadUtf8(const wchar_t* path) {
+    std::string bytes;
+    if (FILE* f = _wfopen(path, L"rb")) {
+        char chunk[4096];
+        for (size_t n; (n = fread(chunk, 1, sizeof chunk, f)) > 0;) bytes.append(chunk, n);
+        fclose(f);
+    }
+    int chars = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    std::wstring text(static_cast<size_t>(chars), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], chars);
+    return text;
+}
+
+}  // namespace
+
 int wmain(int argc, wchar_t** argv) {
     int i = 1;
     const wchar_t* log = nullptr;
-    if (i + 1 < argc && wcscmp(argv[i], L"/log") == 0) {
-        log = argv[i + 1];
-        i += 2;
+    std::wstring properties;
+    for (; i + 1 < argc && argv[i][0] == L'/'; i += 2) {
+        if (wcscmp(argv[i], L"/log") == 0) log = argv[i + 1];
+        else if (wcscmp(argv[i], L"/props") == 0) properties = ReadUtf8(argv[i + 1]);
+        else break;
     }
     if (i >= argc) {
-        fwprintf(stderr, L"usage: msirun [/log FILE] PACKAGE [PROPERTY=VALUE ...]\n");
+        fwprintf(stderr, L"usage: msirun [/log FILE] [/props FILE] PACKAGE [PROPERTY=VALUE ...]\n");
         return 2;
     }
     const wchar_t* package = argv[i++];
-    std::wstring properties;
     for (; i < argc; ++i) properties += (properties.empty() ? L"" : L" ") + std::wstring(argv[i]);
 
     MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);

@@ -7,6 +7,7 @@
 
 #include "addfiles/addfiles.h"
 #include "config/config.h"
+#include "deferred/deferred.h"
 #include "log/install_log.h"
 #include "regdb/regdb.h"
 #include "session/session.h"
@@ -23,6 +24,23 @@ const wchar_t kVarguardMenu[] = L"Halvora Tessel-1 Varguard\\";
 const wchar_t kVarnetMenu[] = L"Halvora Tessel-1 Varnet\\";
 
 bool Flag(const wchar_t* name, int defaultValue) { return IsProductINIvalueTrue(name, defaultValue) != 0; }
+
+const wchar_t* const kRestartSettings[] = {L"ShowRestart", L"ShowRestrat", L"RestartAfterInstall",
+                                           L"RestratAfterInstall"};
+
+// With a user interface, Windows runs OnBegin in the user's process and this
+// handler in the installer service: the settings' mixed-case names are
+// private and stay behind, but the container they were stored in crosses
+// as ALLCADPROPS. Take them from there where this side lacks them.
+void RepublishRestartSettings() {
+    for (const wchar_t* name : kRestartSettings) {
+        XString stored = GetCADValue(name), here;
+        if (stored.length() == 0) continue;
+        if (GetProperty(name, &here) == ERROR_SUCCESS && here.length() > 0) continue;
+        SetProperty(name, stored, false);
+        LogMessage(0, L"OnInstallFinish", L"%s=%s taken from the deferred data", name, stored.wvalue());
+    }
+}
 
 std::wstring Programs() { return GetCommonProgramsDir().wvalue(); }
 
@@ -79,6 +97,7 @@ void HandleRebootAtFinish() {
         setRegistryStringValue(HKEY_LOCAL_MACHINE, kSuiteSetupKey, L"NeedReboot", L"1");
         return;
     }
+    RepublishRestartSettings();
     // Each option has two spellings; either one set to false switches it off.
     const bool showRestart = Flag(L"ShowRestart", 1), showRestrat = Flag(L"ShowRestrat", 1);
     const bool restartAfter = Flag(L"RestartAfterInstall", 1), restratAfter = Flag(L"RestratAfterInstall", 1);

@@ -12,6 +12,15 @@ check() {  # check DESCRIPTION COMMAND...
   local what=$1; shift
   if "$@"; then passed=$((passed+1)); else failed=$((failed+1)); echo "FAIL: $what"; fi
 }
+# all CMD... -- CMD...: every command succeeds.
+all() {
+  local cmd=()
+  while [ $# -gt 0 ]; do
+    if [ "$1" = -- ]; then "${cmd[@]}" || return 1; cmd=(); else cmd+=("$1"); fi
+    shift
+  done
+  "${cmd[@]}"
+}
 finish() {
   echo "$passed passed, $failed failed"
   [ "$failed" -eq 0 ]
@@ -20,13 +29,16 @@ finish() {
 
 build_package() { "$SRC/scripts/build-package" "$@"; }
 
-# install PACKAGE.msi [PROPERTY=VALUE ...]: runs the package through the engine
-# with a verbose log in $WORK/msi.log, waits for every Wine process to end and
-# leaves the engine's full result in $rc.
+# install [/props FILE] PACKAGE.msi [PROPERTY=VALUE ...]: runs the package
+# through the engine with a verbose log in $WORK/msi.log (and the command line
+# kept in FILE), waits for every Wine process to end and leaves the engine's
+# full result in $rc.
 install() {
+  local props=()
+  if [ "$1" = /props ]; then props=(/props "$(winepath -w "$2")"); shift 2; fi
   local pkg; pkg=$(winepath -w "$1"); shift
   local out
-  out=$(wine "$BUILD/tools/msirun.exe" /log "$(winepath -w "$WORK/msi.log")" "$pkg" "$@" | tr -d '\r')
+  out=$(wine "$BUILD/tools/msirun.exe" /log "$(winepath -w "$WORK/msi.log")" "${props[@]}" "$pkg" "$@" | tr -d '\r')
   wineserver -w
   rc=$(sed -n 's/^msirun: result //p' <<<"$out")
   rc=${rc:-none}
@@ -48,18 +60,19 @@ set_winver() {
   wineserver -w
 }
 
-# sample_package OUT.msi [Version=X.Y.Z] [settings...]: the x64 sample
-# package; each setting KEY=VALUE replaces or adds a key of its product.ini.
+# sample_package OUT.msi [Version=X.Y.Z] [Probe=yes] [settings...]: the x64
+# sample package; each setting KEY=VALUE replaces or adds a key of its
+# product.ini.
 sample_package() {
   local out=$1; shift
-  local ini="$WORK/product-$(basename "$out" .msi).ini" kv version=()
+  local ini="$WORK/product-$(basename "$out" .msi).ini" kv build=()
   cp "$SRC/package/client/product.ini" "$ini"
   for kv in "$@"; do
-    if [[ $kv == Version=* ]]; then version=("$kv"); continue; fi
+    if [[ $kv == Version=* || $kv == Probe=* ]]; then build+=("$kv"); continue; fi
     sed -i "/^${kv%%=*}=/d" "$ini"
     echo "$kv" >> "$ini"
   done
-  build_package x64 "$out" ProductIni="$ini" "${version[@]}" >/dev/null 2>&1
+  build_package x64 "$out" ProductIni="$ini" "${build[@]}" >/dev/null 2>&1
 }
 product_code() { msiinfo export "$1" Property | tr -d '\r' | awk -F'\t' '$1=="ProductCode"{print $2}'; }
 
@@ -110,9 +123,10 @@ applied_sections() { log_messages | sed -n 's/.*regInsertSection: WINI_FILE_NAME
 # The handler banners in order, "NAME started|ended" per line: the banner
 # line is followed by its rule of hashes (a handler's own "Function started"
 # line is not).
-banners() {
-  log_messages | awk 'prev ~ /^<[A-Za-z]+> Function (started|ended)$/ && /^<> #+$/ {
-      sub(/^</, "", prev); sub(/> Function /, " ", prev); print prev } { prev = $0 }'
+banners() { banners_in "$(log_messages)"; }
+banners_in() {
+  awk 'prev ~ /^<[A-Za-z]+> Function (started|ended)$/ && /^<> #+$/ {
+      sub(/^</, "", prev); sub(/> Function /, " ", prev); print prev } { prev = $0 }' <<<"$1"
 }
 
 first_install_banners="OnBegin started

@@ -23,20 +23,6 @@ sys32="$WINEPREFIX/drive_c/windows/system32"
 radd() { wine reg add "$@" /f >/dev/null 2>&1; }
 gone() { ! reg_key_exists "$1"; }
 contains() { [[ "$1" == *"$2"* ]]; }
-# all CMD... -- CMD...: every command succeeds.
-all() {
-  local cmd=()
-  while [ $# -gt 0 ]; do
-    if [ "$1" = -- ]; then "${cmd[@]}" || return 1; cmd=(); else cmd+=("$1"); fi
-    shift
-  done
-  "${cmd[@]}"
-}
-# The handler banners of a stretch of log, as lib's banners() gives them.
-banners_in() {
-  awk 'prev ~ /^<[A-Za-z]+> Function (started|ended)$/ && /^<> #+$/ {
-      sub(/^</, "", prev); sub(/> Function /, " ", prev); print prev } { prev = $0 }' <<<"$1"
-}
 # The current user's hive under HKEY_USERS, as Wine names it.
 user_sid=$(wine reg query HKU 2>/dev/null | tr -d '\r' | sed -n 's/^HKEY_USERS\\\(S-1-5-21-[0-9-]*\)$/\1/p' | head -1)
 
