@@ -79,7 +79,7 @@ int HandleEntrustSupport() {
     if (needed == 0 || needed > 256)
         LogMessage(0, kLabel, L"Can't ExpandEnvironmentStrings - valueStrBuff too short (%d)", 256);
     else if (!DeleteFileW(path))
-        LogMessage(GetLastError(), kLabel, L"Failed to DeleteFile (%s)", path);
+        LogMessage(0, kLabel, L"Failed to DeleteFile (%s)", path);
     if (!delRegistryValue(HKEY_LOCAL_MACHINE, kClientKey, L"EntrustSupport"))
         LogMessage(0, kLabel, L"Failed to Delete Registry Value (SOFTWARE\\Halvora\\Varnet\\EntrustSupport)");
     return 1;

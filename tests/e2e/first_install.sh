@@ -25,6 +25,10 @@ check "OnFirstAfter loaded its container from CustomActionData" has_line "<GetPr
 check "OnFirstAfter read INSTALLDIR from the container" \
   bash -c "grep -aqF 'INSTALLDIR' <(grep -a '<GetTargetPath>' '$(install_log)')"
 check "OnFirstAfter logged its target directory" has_line "<OnFirstAfter> Target dir is: $windir"
+engine_log=$(tr -d '\r' < "$WORK/msi.log")
+check "the library's lines reach the engine's log, from OnBegin" grep -qF '<OnBegin> Function started.' <<<"$engine_log"
+check "the library's lines reach the engine's log, from the deferred OnFirstAfter" \
+  grep -qF "<OnFirstAfter> Target dir is: $windir" <<<"$engine_log"
 
 # --- Registry script sections and their journal ---
 expected_sections="ALL ALL1 ExpectedDialupDelay NOT_SupportBDZ WNT_W2K ServiceInteractive Kernel"
@@ -89,6 +93,9 @@ check "DTBase defaults point into the installation" \
   [ "$(reg_value 'HKLM\SOFTWARE\Halvora\DTBase\5.0' SharedDir)" = "${windir}shared" ]
 check "DTBase default profile of the full edition" [ "$(reg_value 'HKLM\SOFTWARE\Halvora\DTBase\5.0' DefaultProfile)" = VG_2K ]
 check "product version 5.2" [ "$(reg_value 'HKLM\SOFTWARE\Halvora\Varnet' MajorVersion) $(reg_value 'HKLM\SOFTWARE\Halvora\Varnet' MinorVersion)" = "0x5 0x2" ]
+sp='HKLM\SOFTWARE\Halvora\Varnet\5.0'
+sp_levels() { echo "$(reg_value "$sp" CurrentSP) $(reg_value "$sp\\SP9" PrevSP) $(reg_value "$sp\\SP9" CurrentMSP) [$(reg_value "$sp\\SP9\\MSP0" PrevMSP)]"; }
+check "the first service-pack levels: CurrentSP 9, PrevSP 0, CurrentMSP 0, no PrevMSP" [ "$(sp_levels)" = "9 0 0 []" ]
 check "build number from subarch.ini" [ "$(reg_value 'HKLM\SOFTWARE\Halvora\Varnet\5.0' BuildNumber)" = 0x6ce ]
 check "PRODDIR is the installation directory" [ "$(reg_value 'HKLM\SOFTWARE\Halvora\Varnet\5.0' PRODDIR)" = "$windir" ]
 check "PRODUCT_GUID is this package's product code" [ "$(reg_value 'HKLM\SOFTWARE\Halvora\Varnet\5.0' PRODUCT_GUID)" = "$code" ]

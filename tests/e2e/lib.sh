@@ -98,7 +98,8 @@ msiexec_install() {
 }
 expect_rc() { [ "$rc" -eq $(( $1 % 256 )) ]; }
 
-client_dir() { echo "$WINEPREFIX/drive_c/Program Files/Halvora/Varnet"; }
+# A run whose settings choose another folder names it in client_folder.
+client_dir() { echo "$WINEPREFIX/drive_c/${client_folder:-Program Files/Halvora/Varnet}"; }
 # The stand-ins' call journal: name|command line|current directory|HV_MSI_INSTALLER
 calls() { tr -d '\r' 2>/dev/null < "$WINEPREFIX/drive_c/tamber_calls.txt"; }
 has_call() { grep -qF -- "$1" <<<"$(calls)"; }

@@ -7,6 +7,7 @@ source "$TAMBER_SRC/tests/e2e/lib.sh"
 build_package x64 "$WORK/varnet.msi" >/dev/null 2>&1
 check "the package was built" test -s "$WORK/varnet.msi"
 
+msg_1100='Varguard does not support this Operating System.'
 msg_1102='You cannot run the installation because you have not rebooted since last uninstalling this product.
 '
 msg_1104='This version of Halvora Tessel-1 Varnet/Varguard is not compatible with Tessel-1 & Bastide-1 QV.
@@ -57,6 +58,20 @@ refused() {
   check "$what: OnFirstAfter never ran" no_banner_of OnFirstAfter
   check "$what: nothing of the client is installed" nothing_installed
 }
+
+# --- 1100: Windows NT 4.0, and 98 (not NT, so no version is read) ---
+unsupported() {  # WINE_VERSION "MAJOR.MINOR service pack: N" as logged
+  set_winver "$1"
+  install_fresh
+  refused "$1" "$msg_1100" 0x10
+  check "$1: the version is logged" logged "<OnBegin> Running on Windows version: $2."
+  check "$1: OnBegin stops before the package settings, without its end banner" \
+    test "$(banners | tr '\n' '|')$(log_lines 'Setting Product.ini')" = 'OnBegin started|'
+}
+unsupported nt40 '4.0 service pack: 6'
+unsupported win98 '0.0 service pack: 0'
+wine reg delete 'HKCU\Software\Wine' /v Version /f >/dev/null 2>&1
+wineserver -w
 
 # --- 1109: the destination is on a CD-ROM drive ---
 mkdir -p "$WORK/cdrom"

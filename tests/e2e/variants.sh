@@ -1,6 +1,7 @@
 # Silent first installations with the package settings that change what is
 # installed: the basic edition, a simplified package, the restart settings,
-# the split kernel installation and a run started by the suite launcher.
+# the split kernel installation, the installation folder taken from the
+# settings, no Entrust support, and a run started by the suite launcher.
 # Settings that would clash get a run in a fresh prefix of their own; the
 # two runs serve as each other's control.
 source "$TAMBER_SRC/tests/e2e/lib.sh"
@@ -34,22 +35,33 @@ not_logged() { ! grep -qF -- "$1" <<<"$(log_messages)"; }
 installer_property() { grep -qxF "Property(S): $1 = $2" <<<"$(tr -d '\r' < "$WORK/msi.log")"; }
 journaled_edition() { grep -qxF "    value = $1" <<<"$(journal_dump | grep -A3 -xF '    name  = Edition')"; }
 
-# --- Run 1, this prefix: basic edition, simplified, no restart prompt, split kernel ---
+# --- Run 1, this prefix: basic edition, simplified, no restart prompt, split
+# kernel, no Entrust support (its library is absent), the folder preset ---
 # The stand-in VN_SMS.exe runs the batch at once, where the real one leaves it
 # for the restart; with rundll32 switched off its last line cannot yet put the
 # services back to automatic start, as at the end of a real installation.
 sample_package "$WORK/basic.msi" DesktopSecurityAskUser=0 DesktopSecurityDefault=0 \
-  IsSimplified=1 ShowRestrat=0 SplitKernelInstall=1
+  IsSimplified=1 ShowRestrat=0 SplitKernelInstall=1 EntrustSupport=0 PathAskUser=0 'DefaultPath=%SystemDrive%\Tools'
 check "the basic-edition package was built" test -s "$WORK/basic.msi"
 check "the Start-menu shortcuts go to the common folder" shortcuts_to_common
 WINEDLLOVERRIDES="$WINEDLLOVERRIDES;rundll32.exe=d" msiexec_install "$WORK/basic.msi"
+client_folder=Tools/Varnet
 dir=$(client_dir)
 programs=$(common_programs)
 check "the common Programs folder exists" test -n "$programs" -a -d "$programs"
-win_dir='C:\Program Files\Halvora\Varnet\'
+win_dir='C:\Tools\Varnet\'
 
 check "the installation asks for a restart (3010, got $rc)" expect_rc 3010
 check "OnFirstAfter ran to its end" logged '<OnFirstAfter> Function ended'
+
+# No path dialog: the expanded DefaultPath and the product folder.
+check "the client went to the DefaultPath's folder" \
+  test -f "$dir/bin/VN_GUI.exe" -a ! -e "$WINEPREFIX/drive_c/Program Files/Halvora/Varnet"
+check "OnFirstAfter worked in that folder" logged "<OnFirstAfter> Target dir is: $win_dir"
+
+# Without Entrust support its library is deleted; here there is none.
+check "the missing Entrust library is logged as is" \
+  logged '<OnFirstAfter> Failed to DeleteFile (C:\windows\system32\kmpapi32.dll)'
 
 # Basic edition.
 check "the edition setting chose Varnet" logged "<SetProperty> SetProperty >> key=tamber_VG_type ${tab} value=Varnet"
@@ -128,12 +140,14 @@ check "the batch run again with rundll32 puts both services back to automatic st
   test "$before -> $(start_types)" = "0x3 0x3 -> 0x2 0x2"
 wineserver -k
 
-# --- Run 2, a fresh prefix: the default package started by the suite launcher ---
+# --- Run 2, a fresh prefix: the default package started by the suite
+# launcher; no path dialog either, but no DefaultPath ---
+unset client_folder
 export WINEPREFIX=$WORK/launcher-prefix
 "$SRC/scripts/wine-prefix" fresh "$WINEPREFIX"
 check "the suite launcher's flag is set" \
   wine reg add "$suite_setup" /v ActivatedByLauncher /d 1 /f >/dev/null 2>&1
-sample_package "$WORK/default.msi"
+sample_package "$WORK/default.msi" PathAskUser=0
 check "the Start-menu shortcuts go to the common folder (launcher run)" shortcuts_to_common
 msiexec_install "$WORK/default.msi"
 dir=$(client_dir)
@@ -141,6 +155,9 @@ programs=$(common_programs)
 
 check "a launcher run asks for no restart (0, got $rc)" expect_rc 0
 check "OnFirstAfter ran to its end (launcher run)" logged '<OnFirstAfter> Function ended'
+check "without DefaultPath the client went to the default folder" \
+  test -f "$dir/bin/VN_GUI.exe" -a "$(log_lines OnFirstAfter | grep -F 'Target dir is:')" = \
+    '<OnFirstAfter> Target dir is: C:\Program Files\Halvora\Varnet\'
 check "NeedReboot = 1 is left for the launcher" test "$(reg_value "$suite_setup" NeedReboot)" = 1
 check "no REBOOTPROMPT is set for the launcher" not_logged 'key=REBOOTPROMPT'
 # The full edition keeps what the basic one changes.

@@ -1,9 +1,12 @@
 // The registry script applied through real sessions and journaled in
-// reg_ini_DB: the journal's text-mode framing, malformed scripts, the fixed
-// tables' limits and a damaged journal at removal.
+// reg_ini_DB: the journal's bytes, the undo of a value in an existing key,
+// the text-mode framing, malformed scripts, the fixed tables' limits and a
+// damaged journal at removal.
 #include <doctest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -64,7 +67,70 @@ std::string Records(const std::string& key, int count) {
     return script;
 }
 
+// One journal record as the other readers of reg_ini_DB lay it out: five
+// slots of a 40-byte name and a 200-byte value every 240 bytes, the status
+// at 1200, the created key at 1204; UTF-16LE, NUL-padded, 1404 bytes.
+std::string RecordBytes(const std::vector<std::string>& values, char status, const std::string& created) {
+    auto utf16 = [](const std::string& text) {
+        std::string out;
+        for (char c : text) out += {c, '\0'};
+        return out;
+    };
+    const char* names[] = {"key", "name", "type", "value", "size"};
+    std::string record(1404, '\0');
+    for (size_t i = 0; i < 5; ++i) {
+        record.replace(240 * i, 2 * strlen(names[i]), utf16(names[i]));
+        record.replace(240 * i + 40, 2 * values[i].size(), utf16(values[i]));
+    }
+    record[1200] = status;
+    record.replace(1204, 2 * created.size(), utf16(created));
+    return record;
+}
+
 }  // namespace
+
+// The layout other programs read: the bytes written out by hand, not decoded
+// with the record type that wrote them.
+TEST_CASE("the worked example journals these bytes and its removal leaves the journal empty") {
+    const std::string example = "SOFTWARE\\Halvora\\Varnet\\Example";
+    HklmCreateKey(L"SOFTWARE\\Halvora\\Varnet");
+    ScriptedInstall install("[Example]\n; two records\nkey=" + example +
+                            "\nname=Delay\ntype=REGDB_NUMBER\nvalue=30\nsize=4\nkey=" + example +
+                            "\nname=Path\ntype=REGDB_STRING\nvalue={TARGETDIR}\\bin\nsize=0\n");
+    regInsertSection(L"Example");
+    std::wstring path;
+    CHECK(HklmValue(Widen(example), L"Path", &path) == REG_SZ);
+    CHECK(path == L"C:\\Program Files\\X\\bin");
+    const std::string expected = std::string("\x02\0\0\0", 4) +
+                                 RecordBytes({example, "Delay", "REGDB_NUMBER", "30", "4"}, 3, example) +
+                                 RecordBytes({example, "Path", "REGDB_STRING", "{TARGETDIR}\\bin", "0"}, 2, "");
+    const std::string written = ReadFileBytes(kJournal);
+    CHECK(written.substr(0, 12) == std::string("\x02\0\0\0k\0e\0y\0\0\0", 12));
+    const auto differs = std::mismatch(written.begin(), written.end(), expected.begin(), expected.end());
+    CHECK_MESSAGE(written == expected, "first differing byte at offset " << (differs.first - written.begin()));
+
+    LogCapture log;
+    RestoreAllSections();
+    CHECK_FALSE(HklmKeyExists(Widen(example)));
+    CHECK(HklmKeyExists(L"SOFTWARE\\Halvora\\Varnet"));
+    CHECK(log.Contains("delRegistryValue: ends with FAIL.  mainKeyName='" + example + "'  valueName='Path'"));
+    CHECK(ReadFileBytes(kJournal).empty());
+}
+
+// A value written into a key the machine had before: its undo takes the
+// value only, the key and what it held before stay.
+TEST_CASE("removal deletes a value journaled into an existing key and keeps the key") {
+    const std::wstring key = L"SOFTWARE\\Tamber\\Existing";
+    HklmSetValue(key, L"Before", L"kept");
+    ScriptedInstall install("[S]\nkey=SOFTWARE\\Tamber\\Existing\nname=Added\ntype=REGDB_STRING\nvalue=x\nsize=0\n");
+    regInsertSection(L"S");
+    REQUIRE(HklmValue(key, L"Added") == REG_SZ);
+    RestoreAllSections();
+    CHECK(HklmValue(key, L"Added") == REG_NONE);
+    std::wstring before;
+    CHECK(HklmValue(key, L"Before", &before) == REG_SZ);
+    CHECK(before == L"kept");
+}
 
 // A count of 10 is a line feed: the journal's text mode frames it as CR LF.
 TEST_CASE("a block of ten records is framed in text mode and reads back") {

@@ -3,6 +3,7 @@
 #include <doctest.h>
 
 #include <string>
+#include <utility>
 
 #include "config/config.h"
 #include "deferred/deferred.h"
@@ -69,4 +70,50 @@ TEST_CASE("in a deferred handler a setting missing from the container keeps its 
     CHECK(GetProductINI_intValue(L"Known", number) == 0);
     CHECK(number == 3);
     UnbindSession();
+}
+
+TEST_CASE("a simplified package publishes its own settings stream only") {
+    struct Case { const wchar_t* simp; bool hasSimpStream; const wchar_t* which; };
+    const Case cases[] = {{L"1", true, L"simplified"}, {L"0", true, L"full"}, {L"1", false, L""}};
+    for (const Case& c : cases) {
+        CAPTURE(Narrow(c.simp));
+        CAPTURE(c.hasSimpStream);
+        TestPackage pkg;
+        pkg.Property(L"SIMP_VG_PKG", c.simp).Binary(kStream, Ini("Which=full\n"));
+        if (c.hasSimpStream) pkg.Binary(L"HVINSTADDINT_product_ini_simp", Ini("Which=simplified\n"));
+        BindSession(pkg.Session());
+        LogCapture log;
+        SetProductINIProperties();
+        CHECK(pkg.Get(L"Which") == c.which);
+        CHECK(log.Contains(c.simp == std::wstring(L"1") ? "<LoadProductDotINI> SIMP_VG_PKG = 1"
+                                                         : "<LoadProductDotINI> SIMP_VG_PKG = <0>"));
+        UnbindSession();
+    }
+}
+
+TEST_CASE("in the Quillon configuration the override values win over the package's own") {
+    const std::pair<const char*, const char*> overrides[] = {
+        {"ShowLic", "0"}, {"ShowWelcome", "0"}, {"PathAskUser", "0"}, {"DesktopSecurityAskUser", "0"},
+        {"DesktopSecurityDefault", "1"}, {"InstallDialupOnly", "0"}, {"ShowNetworkBindings", "0"},
+        {"ShowReadmeFile", "0"}, {"ShowBackgroundImage", "0"}, {"ShowSetupInfoDialogs", "0"},
+        {"DisableCancelInstall", "1"}, {"ShowRestart", "0"}, {"RestartAfterInstall", "0"}, {"ShowRebootWarning", "0"}};
+    auto own = [](const char* value) { return std::string(*value == '0' ? "1" : "0"); };
+    std::string ownLines = "DefaultPath=D:\\Own\\\n";
+    for (const auto& o : overrides) ownLines += o.first + ("=" + own(o.second)) + "\n";
+    // "QL" must be "1" exactly; "true" leaves the package's values.
+    for (const wchar_t* ql : {L"1", L"true"}) {
+        const bool quillon = ql == std::wstring(L"1");
+        CAPTURE(quillon);
+        TestPackage pkg;
+        pkg.Property(L"QL", ql).Property(L"TARGETDIR", L"Q:\\").Binary(kStream, Ini(ownLines))
+            .Directory(L"TARGETDIR", L"", L"SourceDir").Directory(L"INSTALLDIR", L"TARGETDIR", L"Quillon");
+        BindSession(pkg.Session(true));
+        SetProductINIProperties();
+        for (const auto& o : overrides) {
+            CAPTURE(o.first);
+            CHECK(Narrow(pkg.Get(Widen(o.first))) == (quillon ? o.second : own(o.second)));
+        }
+        CHECK(pkg.Get(L"DefaultPath") == (quillon ? L"Q:\\Quillon\\" : L"D:\\Own\\"));
+        UnbindSession();
+    }
 }

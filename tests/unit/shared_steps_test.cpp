@@ -1,6 +1,7 @@
 // Steps shared by the handlers, on a real session and the Wine machine.
 #include <doctest.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 
@@ -25,4 +26,24 @@ TEST_CASE("a simplified package takes its own settings file") {
     HandleSimplified();
     CHECK(ReadFileBytes(L"C:\\Client\\product.ini") == "simplified");
     CHECK_FALSE(FileExists(L"C:\\Client\\product.ini.simp"));
+}
+
+TEST_CASE("without Entrust support its library and registry value go and a missing library is only logged") {
+    const std::wstring dll = L"C:\\windows\\system32\\kmpapi32.dll";
+    const std::wstring key = L"SOFTWARE\\Halvora\\Varnet";
+    WriteFileBytes(dll, "MZ");
+    HklmSetValue(key, L"EntrustSupport", 1);
+    HklmSetValue(key, L"Other", L"kept");
+    BoundSession session({{L"EntrustSupport", L"0"}});
+    LogCapture log;
+    CHECK(HandleEntrustSupport() == 1);
+    CHECK_FALSE(FileExists(dll));
+    CHECK(HklmValue(key, L"EntrustSupport") == REG_NONE);
+    CHECK(HklmValue(key, L"Other") == REG_SZ);
+    CHECK_FALSE(log.Contains("Failed"));
+
+    LogCapture again;
+    CHECK(HandleEntrustSupport() == 1);
+    const auto lines = again.Messages();
+    CHECK(std::count(lines.begin(), lines.end(), "<OnFirstAfter> Failed to DeleteFile (" + Narrow(dll) + ")") == 1);
 }
