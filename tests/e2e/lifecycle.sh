@@ -53,11 +53,21 @@ blocks_per_run=$(journal_blocks)
 
 # --- The same package again: a maintenance run of the installed product ---
 check "the legacy adapter is planted before the maintenance run" plant_omva
-mark=$(log_size)
+rm -f "$drivers/bd.sys"
+mark=$(log_size); calls_mark=$(calls | wc -l)
 kept_run "$WORK/v52.msi" /i
 check "the same package reinstalls" expect_rc 3010
 check "as a maintenance run" grep -qxF "<OnMaintAfter> Function ended" <<<"$(log_from "$mark")"
 check_omva_gone "the maintenance run"
+# The filter driver is in place already: its file is copied and re-signed.
+check "CopyBDsys copied the installed bd.sys into the system's drivers" cmp -s "$dir/boot/modules/bd.sys" "$drivers/bd.sys"
+sign=$(calls | tail -n +$((calls_mark + 1)) | grep -F ' -p ')
+sign_inf=$(sed -n 's/.*  -v -p \([^ ]*\) -c s -i HV_BD1MP|.*/\1/p' <<<"$sign")
+check "updateSignBD ran bdkern.exe once" \
+  [ "$(cut -d'|' -f1,2 <<<"$sign")" = "bdkern.exe|\"${windir}boot\\modules\\bdkern.exe\"  -v -p $sign_inf -c s -i HV_BD1MP" ]
+check "on the installed netbdvnm.inf" [ -n "$sign_inf" -a "$(unix_path "$sign_inf")" -ef "$dir/boot/modules/netbdvnm.inf" ]
+check "in the modules directory" [ "$(cut -d'|' -f3 <<<"$sign")" = "${windir}boot\\modules" ]
+check "its result is logged" grep -qxF "<OnMaintAfter> Return code from updateSignBD: 0" <<<"$(log_from "$mark")"
 check "the product stays registered" reg_key_exists "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$code52"
 check "PRODUCT_GUID is unchanged" [ "$(reg_value "$key\\5.0" PRODUCT_GUID)" = "$code52" ]
 echo 'user sites' >"$dir/database/userc.c"
