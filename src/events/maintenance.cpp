@@ -24,15 +24,6 @@ const wchar_t kLabelAfter[] = L"OnMaintAfter";
 
 bool UpgradeNotFrom4_1() { return IsMaintUpgradeChosen() && !IsUpgradeFrom4_1(); }
 
-void CleanUpOldAdapter() {
-    wchar_t windows[kShortPathChars] = L"";
-    GetExpandedShortPath(L"%windir%", windows);
-    char narrow[kShortPathChars] = "";
-    WideCharToMultiByte(CP_ACP, 0, windows, -1, narrow, kShortPathChars, nullptr, nullptr);
-    narrow[kShortPathChars - 1] = 0;
-    addreg_w2K_omva_cleanup(narrow);
-}
-
 void RemoveOldVNADevice() {
     XString oldDir;
     UINT result = GetProperty(L"tamber_old_installed_path", &oldDir);
@@ -127,7 +118,7 @@ UINT OnMaintBeforeSteps() {
     RemoveOldProductRegistration();
     RemoveProgramShortcuts();
     UninstallGenericDriver(L"Scap");
-    CleanUpOldAdapter();
+    CleanUpLegacyAdapter(kLabelBefore);
     RemoveOldVNADevice();
     if (IsMaintOverwriteChosen()) ForgetOldSettings();
     if (IsUpgradeFrom4_1()) return Remove4_1();

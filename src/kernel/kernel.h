@@ -62,3 +62,6 @@ void StopServiceByName(const char* name);
 
 // The removal sequence of every kernel component: the result of UninstallBD.
 UINT RemoveKernelComponents(const XString& dir);
+// Removes an older generation's virtual adapter (driver file, service,
+// event-log source); logs under `label`.
+void CleanUpLegacyAdapter(const wchar_t* label);

@@ -15,14 +15,19 @@ UINT RemoveKernelComponents(const XString& dir) {
     UINT result = UninstallBD(dir);
     LogMessage(0, kLabel, L"Return code from uninstallBD: %d", static_cast<int>(result));
     RunBDKern(dir, L"-v -u HV_BD1MP");
-
-    wchar_t windows[kShortPathChars] = L"";
-    GetExpandedShortPath(L"%windir%", windows);
-    XString narrow = XString(windows) + XString(L'\\');
-    narrow.setEncoding(XString::Ascii);
-    LogMessage(0, kLabel, L"calling addreg_w2K_omva_cleanup");
-    addreg_w2K_omva_cleanup(narrow.value());
-
+    CleanUpLegacyAdapter(kLabel);
     ShowSetupInfoById(1113, false);
     return result;
+}
+
+// The cleanup appends "system32\\drivers\\omva.sys" to what it is given:
+// without a Windows directory it would delete relative to the current one.
+void CleanUpLegacyAdapter(const wchar_t* label) {
+    const XString windows = GetShortWinDirA(label);
+    if (windows.length() == 0) {
+        LogMessage(0, label, L"No Windows directory: the legacy adapter cleanup is skipped");
+        return;
+    }
+    LogMessage(0, label, L"calling addreg_w2K_omva_cleanup");
+    addreg_w2K_omva_cleanup(windows.value());
 }

@@ -13,6 +13,10 @@ BOOL HV_DeleteDir(XString path);  // an empty directory only
 BOOL HV_CopyFile(XString source, XString destination);
 
 XString GetWinDir();
+// The Windows directory as 8-bit text ending with a backslash: the short form
+// of %windir%, else GetWinDir's answer (said under `label`); empty when no
+// Windows directory can be had.
+XString GetShortWinDirA(const wchar_t* label);
 XString GetProgramFilesDir();
 XString GetCommonProgramsDir();
 XString GetDefaultClientDir();

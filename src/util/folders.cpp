@@ -45,6 +45,19 @@ XString GetWinDir() {
     return g_winDir;
 }
 
+XString GetShortWinDirA(const wchar_t* label) {
+    wchar_t shortDir[kShortPathChars] = L"";
+    // Only an absolute answer will do: a relative one would point the
+    // caller's deletions at the current directory.
+    const bool absolute = GetExpandedShortPath(L"%windir%", shortDir) == 0 &&
+                          ((shortDir[1] == L':' && shortDir[2] == L'\\') || wcsncmp(shortDir, L"\\\\", 2) == 0);
+    XString dir = absolute ? WithBackslash(shortDir) : GetWinDir();
+    if (!absolute && dir.length() > 0)
+        LogMessage(0, label, L"No short form of %%windir%%; using the Windows directory <%s>", dir.wvalue());
+    dir.setEncoding(XString::Ascii);
+    return dir;
+}
+
 XString GetProgramFilesDir() { return ShellFolder(CSIDL_PROGRAM_FILES, kDefaultProgramFiles); }
 
 XString GetCommonProgramsDir() {

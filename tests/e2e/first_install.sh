@@ -8,6 +8,10 @@ case $version in win2k|winxp) legacy=1 ;; *) legacy=0 ;; esac
 set_winver "$version"
 # A GINA already in place: the client must chain to it.
 wine reg add 'HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Winlogon' /v GinaDLL /d msgina.dll /f >/dev/null 2>&1
+# An older client's Winlogon notification package: Vista and later have no use for it.
+notify='HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Winlogon\Notify\hvrNotify'
+wine reg add "$notify\Events" /v Logon /d WLEventLogon /f >/dev/null 2>&1
+echo notify >"$WINEPREFIX/drive_c/windows/system32/hvrNotify.dll"
 build_package x64 "$WORK/varnet.msi" >/dev/null 2>&1 || { echo "FAIL: package build"; exit 1; }
 code=$(product_code "$WORK/varnet.msi")
 msiexec_install "$WORK/varnet.msi"
@@ -81,9 +85,13 @@ done
 # --- Logon integration ---
 if [ $legacy = 1 ]; then
   check "no network provider on $version" bash -c "! grep -aq '^LogonISReg.dll|SetNP' '$WINEPREFIX/drive_c/tamber_calls.txt'"
+  check "the notification package stays on $version" \
+    [ -f "$WINEPREFIX/drive_c/windows/system32/hvrNotify.dll" -a "$(reg_value "$notify\Events" Logon)" = WLEventLogon ]
 else
   check "the network provider was registered" has_call "LogonISReg.dll|SetNP $windir|"
   check "the log says so" has_line "<OnFirstAfter> Registring NP"
+  check "hvrNotify.dll is deleted" [ ! -e "$WINEPREFIX/drive_c/windows/system32/hvrNotify.dll" ]
+  check "the notification package's key is deleted with its subkeys" bash -c "! wine reg query '$notify' >/dev/null 2>&1"
 fi
 check "the client chains to the GINA it found" [ "$(reg_value 'HKLM\SOFTWARE\Halvora\Varnet' ThirdPartyGina)" = msgina.dll ]
 check "SDL stays off by default" [ -z "$(reg_value 'HKLM\SOFTWARE\Halvora\Varnet' SDLEnabled)" ]

@@ -27,6 +27,22 @@ packed52=$(sed -E 's/[{}-]//g' <<<"$code52" | sed -E 's/^(.{8})(.{4})(.{4})(.{16
 dir=$(client_dir)
 windir='C:\Program Files\Halvora\Varnet\'
 key='HKLM\SOFTWARE\Halvora\Varnet'
+# What an older generation's virtual adapter leaves: its driver file, its
+# service and its event-log source. Maintenance and removal both clean it up.
+drivers="$WINEPREFIX/drive_c/windows/system32/drivers"
+omva_sys="$drivers/omva.sys"
+omva_keys=('HKLM\SYSTEM\CurrentControlSet\Services\OMVA' 'HKLM\SYSTEM\CurrentControlSet\Services\EventLog\System\OMVA')
+plant_omva() {
+  echo omva >"$omva_sys"
+  wine sc create OMVA binpath= 'C:\windows\system32\drivers\omva.sys' type= kernel start= demand >/dev/null 2>&1
+  wine reg add "${omva_keys[1]}" /f >/dev/null 2>&1
+  reg_key_exists "${omva_keys[0]}" && reg_key_exists "${omva_keys[1]}"
+}
+check_omva_gone() {  # check_omva_gone RUN
+  check "$1 deleted omva.sys" [ ! -e "$omva_sys" ]
+  check "$1 deleted the OMVA service" bash -c "! wine reg query '${omva_keys[0]}' >/dev/null 2>&1"
+  check "$1 deleted the OMVA event-log source" bash -c "! wine reg query '${omva_keys[1]}' >/dev/null 2>&1"
+}
 
 # --- First installation, then what the user makes of it ---
 wineserver -p  # until the simulated restart
@@ -36,10 +52,22 @@ shortcuts_to_common_programs
 blocks_per_run=$(journal_blocks)
 
 # --- The same package again: a maintenance run of the installed product ---
-mark=$(log_size)
+check "the legacy adapter is planted before the maintenance run" plant_omva
+rm -f "$drivers/bd.sys"
+mark=$(log_size); calls_mark=$(calls | wc -l)
 kept_run "$WORK/v52.msi" /i
 check "the same package reinstalls" expect_rc 3010
 check "as a maintenance run" grep -qxF "<OnMaintAfter> Function ended" <<<"$(log_from "$mark")"
+check_omva_gone "the maintenance run"
+# The filter driver is in place already: its file is copied and re-signed.
+check "CopyBDsys copied the installed bd.sys into the system's drivers" cmp -s "$dir/boot/modules/bd.sys" "$drivers/bd.sys"
+sign=$(calls | tail -n +$((calls_mark + 1)) | grep -F ' -p ')
+sign_inf=$(sed -n 's/.*  -v -p \([^ ]*\) -c s -i HV_BD1MP|.*/\1/p' <<<"$sign")
+check "updateSignBD ran bdkern.exe once" \
+  [ "$(cut -d'|' -f1,2 <<<"$sign")" = "bdkern.exe|\"${windir}boot\\modules\\bdkern.exe\"  -v -p $sign_inf -c s -i HV_BD1MP" ]
+check "on the installed netbdvnm.inf" [ -n "$sign_inf" -a "$(unix_path "$sign_inf")" -ef "$dir/boot/modules/netbdvnm.inf" ]
+check "in the modules directory" [ "$(cut -d'|' -f3 <<<"$sign")" = "${windir}boot\\modules" ]
+check "its result is logged" grep -qxF "<OnMaintAfter> Return code from updateSignBD: 0" <<<"$(log_from "$mark")"
 check "the product stays registered" reg_key_exists "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$code52"
 check "PRODUCT_GUID is unchanged" [ "$(reg_value "$key\\5.0" PRODUCT_GUID)" = "$code52" ]
 echo 'user sites' >"$dir/database/userc.c"
@@ -96,6 +124,7 @@ for k in 'SYSTEM\CurrentControlSet\Services\BD0' 'SYSTEM\CurrentControlSet\Servi
   wine reg add "HKLM\$k\Sub" /v Left /d over /f >/dev/null 2>&1
 done
 mkdir -p "$dir/certs" && echo cert >"$dir/certs/site.p12"
+check "the legacy adapter is planted before the removal" plant_omva
 calls_before=$(calls | wc -l)
 mark=$(log_size)
 kept_run "$WORK/v53.msi" /x
@@ -120,6 +149,7 @@ check "the certificates are kept" [ -f "$dir/certs/site.p12" ]
 check "nothing else of the installation directory is left" \
   [ -z "$(find "$dir" -type f ! -name '*.p12' ! -name '*.old' 2>/dev/null)" ]
 check "the system driver file is deleted" [ ! -e "$WINEPREFIX/drive_c/windows/system32/drivers/vpn.sys" ]
+check_omva_gone "the removal"
 check "erase_VN.exe waits in the Windows directory" [ -f "$WINEPREFIX/drive_c/windows/erase_VN.exe" ]
 check "its RunOnce value is set" \
   [ "$(reg_value 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\RunOnce' InstallShieldSetupForVN)" = 'C:\windows\erase_VN.exe' ]

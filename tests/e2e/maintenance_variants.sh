@@ -13,7 +13,7 @@ wine reg add "$winlogon" /v GinaDLL /d msgina.dll /f >/dev/null 2>&1
 wineserver -w
 
 sample_package "$WORK/v52.msi" || { echo "FAIL: package build"; exit 1; }
-sample_package "$WORK/v53.msi" Version=5.3.1800 MinorVersion=3 OverwriteConfiguration=1 ||
+sample_package "$WORK/v53.msi" Version=5.3.1800 MinorVersion=3 OverwriteConfiguration=1 SplitKernelInstall=1 ||
   { echo "FAIL: package build"; exit 1; }
 code53=$(product_code "$WORK/v53.msi")
 
@@ -78,6 +78,19 @@ check "the previous GINA is back" [ "$(reg_value "$winlogon" GinaDLL)" = msgina.
 check "and HvrOldGina is gone" [ -z "$(reg_value "$winlogon" HvrOldGina)" ]
 check "the user's userc.c gives way to the one a new installation has" cmp -s "$dir/database/userc.c" "$WORK/userc-installed.c"
 check "userc.c was neither saved nor restored" bash -c '! grep -qF BackupOfAnOldFile_userc.c <<<"$1"' _ "$overwrite_log"
+# The split kernel installation re-signs the filter driver through VN_SMS.exe.
+windir='C:\Program Files\Halvora\Varnet\'
+sign_inf=$(tr -d '\r' <"$dir/bin/bdinst.bat" 2>/dev/null | sed -n 's/.*  -v -p \([^ ]*\) -c s -i HV_BD1MP$/\1/p')
+check "the batch's setup file is the installed netbdvnm.inf" \
+  [ -n "$sign_inf" -a "$(unix_path "$sign_inf")" -ef "$dir/boot/modules/netbdvnm.inf" ]
+check "bin\\bdinst.bat re-signs the filter driver, each line ending in CR LF" cmp -s "$dir/bin/bdinst.bat" <(sed 's/$/\r/' <<EOF
+start "xpdrv" "${windir}bin\\xpdrv.exe"
+chdir "${windir}boot\\modules\\"
+"${windir}boot\\modules\\bdkern.exe"  -v -p ${sign_inf} -c s -i HV_BD1MP
+rundll32.exe "${windir}bin\\tamber.dll" SetServicesStartTypeAuto2
+EOF
+)
+check "its result is logged" grep -qxF "<OnMaintAfter> Return code from updateSignBD_with_VN_SMS_service: 0" <<<"$overwrite_log"
 
 # --- A removal while another product depends on the client ---
 dependent='Halvora Gateway Agent'

@@ -1,7 +1,8 @@
 // The immediate step of a maintenance run over a 4.1 client with a user
 // interface: the full edition asks before it upgrades, and a cancel stops
 // the run before anything is scheduled. (Under Wine the engine's own UI
-// answers no box, so only a recorder can play the user.)
+// answers no box, so only a recorder can play the user.) Then the deferred
+// handlers of maintenance and removal without the old installation's path.
 #include <doctest.h>
 
 #include <string>
@@ -52,4 +53,39 @@ TEST_CASE("OnMainPrologue over 4.1 asks the full edition and stops on cancel") {
         CHECK(pkg.Get(L"DCAFNNUM").empty());
         CHECK(pkg.Get(L"ALLCADPROPS").find(L"RegInfo41_") == std::wstring::npos);
     }
+}
+
+// The deferred handlers when the container lacks the old installation's
+// path: a 4.1 upgrade stops rather than remove what it cannot find, and a
+// removal takes the default client directory.
+TEST_CASE("the deferred handlers without the old installation's path") {
+    wchar_t windows[MAX_PATH];
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    const std::wstring oldIni = std::wstring(windows) + L"\\bdenc.ini";  // a 4.1 file the removal of 4.1 deletes
+    WriteFileBytes(oldIni, "[bdenc]\r\n");
+    TestPackage maint;
+    maint.Property(L"CustomActionData", L"[[UILevel=2]]|[[tamber_old_version=4.1]]|[[tamber_upgrade_mode=upgrade]]|");
+    LogCapture maintLog;
+    CHECK(CallHandler("OnMaintBefore", maint.Session()) == ERROR_INSTALL_FAILURE);
+    CHECK(maintLog.Find("<OnMaintBefore> Removing 4.1") >= 0);
+    // It stops there: no further step and no end banner.
+    const std::string failed = "<OnMaintBefore> Failed to GetProperty: tamber_old_installed_path (Error code:";
+    CHECK(maintLog.Messages().back().rfind(failed, 0) == 0);
+    CHECK(FileExists(oldIni));
+
+    const std::wstring dir = L"C:\\Program Files\\Halvora\\Varnet\\";
+    for (const std::wstring& d : {std::wstring(L"C:\\Program Files\\Halvora"), dir, dir + L"bin"})
+        CreateDirectoryW(d.c_str(), nullptr);
+    CopyFileW((ExeDir() + L"tools\\recorder.exe").c_str(), (dir + L"hvexec.exe").c_str(), FALSE);
+    WriteFileBytes(dir + L"bin\\erase_VN.exe", "eraser");
+    TestPackage removal;
+    removal.Property(L"CustomActionData", L"[[UILevel=2]]|");
+    LogCapture removalLog;
+    CHECK(CallHandler("OnRemoveBefore", removal.Session()) == ERROR_SUCCESS);
+    CHECK(removalLog.Find("<OnRemoveBefore> Take the default fot tamber_old_installed_path (Error code:") >= 0);
+    CHECK(removalLog.Find("<OnRemoveBefore> Target dir is: " + Narrow(dir)) >= 0);
+    const std::string d = Narrow(dir);
+    CHECK(ReadFileBytes(L"C:\\tamber_calls.txt").find("hvexec.exe|\"" + d + "hvexec.exe\"  -i \"" + d +
+                                                      "product.ini\" -m uninstall|") != std::string::npos);
+    CHECK(ReadFileBytes(std::wstring(windows) + L"\\erase_VN.exe") == "eraser");  // the erase program for the restart
 }

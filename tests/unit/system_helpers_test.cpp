@@ -19,7 +19,16 @@ TEST_CASE("environment references and folders") {
     CHECK(GetExpandedShortPath((L"C:\\" + std::wstring(300, L'p')).c_str(), shortPath) == -1);
     CHECK(GetExpandedShortPath(nullptr, shortPath) == -1);
 
-    CHECK(std::wstring(GetWinDir().wvalue()).back() == L'\\');
+    const std::string winDir = Narrow(GetWinDir().wvalue());
+    CHECK(winDir.back() == '\\');
+    // The legacy cleanup's directory: absolute and with its backslash, even
+    // when %windir% has no short form.
+    LogCapture log;
+    CHECK(std::string(GetShortWinDirA(L"Caller").value()) == winDir);  // the names are 8.3 already
+    CHECK(log.Lines().empty());
+    SetEnvironmentVariableW(L"windir", L"C:\\no such windows");
+    CHECK(std::string(GetShortWinDirA(L"Caller").value()) == winDir);
+    CHECK(log.Contains("<Caller> No short form of %windir%; using the Windows directory <" + winDir + ">"));
     CHECK(std::wstring(GetDefaultClientDir().wvalue()) ==
           std::wstring(GetProgramFilesDir().wvalue()) + L"Halvora\\Varnet\\");
 }
