@@ -53,6 +53,10 @@ start_display() {
   (while kill -0 "$script" 2>/dev/null; do sleep 2; done; kill "$server" 2>/dev/null) </dev/null >/dev/null 2>&1 &
 }
 
+# ui COMMAND...: the person at the dialogs (tools/uidriver); what it says
+# on failure goes to $WORK/uidriver.err.
+ui() { wine "$BUILD/tools/uidriver.exe" "$@" 2>>"$WORK/uidriver.err" | tr -d '\r'; }
+
 screenshot() {  # screenshot FILE.png
   import -display "$DISPLAY" -window root "$1" 2>/dev/null
 }

@@ -2,15 +2,21 @@
 # A silent installation over a Varguard 4.1 client on XP, with single sign-on
 # on and SDL never set: a maintenance run of the upgrade kind that takes
 # 4.1's leftovers off the machine, keeps its certificates and the settings it
-# carries, and puts the shim in place of 4.1's GINA.
+# carries, and puts the shim in place of 4.1's GINA. On a display, so that
+# the old encryption agent's stand-in window can hear "kill-bdenc".
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/fixture_4_1.sh"
+source "$(dirname "$0")/display.sh"
 
 set_winver winxp
 fixture_4_1 SSOEnabled=1
 check "the fixture is a 4.1 client" [ "$(reg_value 'HKLM\SOFTWARE\Halvora\Varnet' CurrentVersion)" = 4.1 ]
 sample_package "$WORK/varnet.msi" || { echo "FAIL: package build"; exit 1; }
+wine "$BUILD/tools/bdenc_standin.exe" >/dev/null 2>&1 &
+for i in $(seq 100); do [ -e "$WINEPREFIX/drive_c/tamber_bdenc_ready.txt" ] && break; sleep 0.1; done
 msiexec_install "$WORK/varnet.msi"
+check "the old agent's window got kill-bdenc with version 5.0 as 500000" \
+  [ "$(tr -d '\r' <"$WINEPREFIX/drive_c/tamber_bdenc.txt" 2>/dev/null)" = "kill-bdenc 500000 0" ]
 
 key='HKLM\SOFTWARE\Halvora\Varnet'
 winlogon='HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Winlogon'
