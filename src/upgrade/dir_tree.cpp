@@ -2,6 +2,7 @@
 #include <string>
 
 #include "upgrade/upgrade.h"
+#include "util/handles.h"
 
 namespace {
 
@@ -17,21 +18,6 @@ bool IsCertificate(const wchar_t* name) {
         if (EndsWithExtension(name, ext)) return true;
     return false;
 }
-
-class FindHandle {
-public:
-    FindHandle(const std::wstring& pattern, WIN32_FIND_DATAW* data) : h_(FindFirstFileW(pattern.c_str(), data)) {}
-    ~FindHandle() {
-        if (h_ != INVALID_HANDLE_VALUE) FindClose(h_);
-    }
-    FindHandle(const FindHandle&) = delete;
-    FindHandle& operator=(const FindHandle&) = delete;
-    bool ok() const { return h_ != INVALID_HANDLE_VALUE; }
-    bool Next(WIN32_FIND_DATAW* data) { return FindNextFileW(h_, data) != 0; }
-
-private:
-    HANDLE h_;
-};
 
 }  // namespace
 
@@ -49,7 +35,7 @@ int DeleteDirTree(const wchar_t* path) {
 
     const std::wstring dir(path);
     WIN32_FIND_DATAW entry;
-    FindHandle find(dir + L"\\*.*", &entry);
+    FindHandle find((dir + L"\\*.*").c_str(), &entry);
     for (bool more = find.ok(); more; more = find.Next(&entry)) {
         std::wstring child = dir + L"\\" + entry.cFileName;
         if (child.size() >= MAX_PATH) return -1;

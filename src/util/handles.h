@@ -66,3 +66,19 @@ public:
 private:
     HANDLE h_ = INVALID_HANDLE_VALUE;
 };
+
+// A directory listing; FindFirstFileW fills the first entry.
+class FindHandle {
+public:
+    FindHandle(const wchar_t* pattern, WIN32_FIND_DATAW* data) : h_(FindFirstFileW(pattern, data)) {}
+    ~FindHandle() {
+        if (h_ != INVALID_HANDLE_VALUE) FindClose(h_);
+    }
+    FindHandle(const FindHandle&) = delete;
+    FindHandle& operator=(const FindHandle&) = delete;
+    bool ok() const { return h_ != INVALID_HANDLE_VALUE; }
+    bool Next(WIN32_FIND_DATAW* data) { return FindNextFileW(h_, data) != 0; }
+
+private:
+    HANDLE h_;
+};
