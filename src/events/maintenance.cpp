@@ -111,7 +111,9 @@ UINT OnMainPrologueSteps() {
 }
 
 UINT OnMaintBeforeSteps() {
-    if (!StoreEntrustINI()) LogMessage(0, kLabelBefore, L"Failed to save entrust.ini");
+    // OnMaintAfter restores it and userc.c: a deferred handler leaves their
+    // records on the machine.
+    if (!StoreEntrustINI(SaveRecord::kOnMachine)) LogMessage(0, kLabelBefore, L"Failed to save entrust.ini");
     LogMessage(0, kLabelBefore, L"Stop Desktop Product");
     StopClientProcesses();
     if (IsMaintUpgradeChosen()) StoreOldFiles();
@@ -136,17 +138,19 @@ UINT OnMaintAfterSteps() {
     LogMessage(0, kLabelAfter, L"Target dir is: %s", installDir.wvalue());
 
     // The sections below would overwrite the user's policy: keep it aside.
-    if (UpgradeNotFrom4_1()) SavePolicyKey();
+    // The restore comes in this handler, so what was saved is this local.
+    SavedCopy policy;
+    if (UpgradeNotFrom4_1()) policy = SavePolicyKey();
     StepProgressBar(g_hMsi);
     ApplyRegistrySections();
     StepProgressBar(g_hMsi);
-    if (UpgradeNotFrom4_1()) RestorePolicyKey();
+    if (UpgradeNotFrom4_1()) RestorePolicyKey(policy);
 
     HandleSDLSupport();
     WriteDTBaseToRegistryWithCare();
     WriteProductVersionToRegistry();
     IncludeBrandingFiles(installDir);
-    if (!RestoreEntrustINI())
+    if (!RestoreEntrustINI(SaveRecord::kOnMachine))
         LogMessage(0, L"StoreVGInitialState", L"Failed to restore entrust.ini (perhaps restore was not needed)");
     if (isXP() || isVista()) CopySignedBDfiles(installDir);
     if (!IsProductINIvalueTrue(L"ShowDriverSignatureWarning", 1)) RunXPDRV(installDir);

@@ -55,7 +55,9 @@ UINT OnRemovePrologueSteps() {
 }
 
 UINT OnRemoveBeforeSteps() {
-    if (!BackupOldFile(GetWinDir(), XString(L"entrust.ini"), 0))
+    // OnRemoveAfter restores it: a deferred handler leaves the record on the
+    // machine.
+    if (!BackupOldFile(GetWinDir(), XString(L"entrust.ini"), 0, SaveRecord::kOnMachine))
         LogMessage(0, kLabelRemove, L"Failed to rename entrust.ini");
     ShowSetupInfoById(1112, true);
     StopClientProcesses();
@@ -87,7 +89,7 @@ UINT OnRemoveBeforeSteps() {
 
 UINT OnRemoveAfterSteps() {
     LogMessage(0, kLabelRemoveAfter, L"Function started");
-    if (!BackupOldFile(GetWinDir(), XString(L"entrust.ini"), 1))
+    if (!BackupOldFile(GetWinDir(), XString(L"entrust.ini"), 1, SaveRecord::kOnMachine))
         LogMessage(0, kLabelRemoveAfter, L"Failed to restore entrust.ini");
     LogMessage(0, kLabelRemoveAfter,
                L"call API addreg_DeleteRegistryOnUninstall() that delete installtion registry values & keys except a "
