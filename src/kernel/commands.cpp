@@ -53,7 +53,7 @@ UINT RunBatch(const wchar_t* logFormat, const std::wstring& dir, const std::vect
     XString batch = XString(dir.c_str()) + L"bin\\bdinst.bat";
     batch.setEncoding(XString::Ascii);
     {
-        wofstream out(batch.value(), std::ios::out | std::ios::trunc);
+        AnsiTextWriter out(batch.value());
         for (const std::wstring& line : lines) out << line.c_str();
     }
     char shortBatch[kCommandChars] = "";

@@ -289,6 +289,9 @@ int addreg_RemoveINF() {
         if (result == 0) result = deleted;
     }
     if (setupapi) FreeLibrary(setupapi);
-    printf("addreg_RemoveINF:: Exit, RC %d\n", result);
+    // printf would link the runtime's own formatter; this is the system one.
+    char exitLine[64];
+    _snprintf(exitLine, sizeof exitLine, "addreg_RemoveINF:: Exit, RC %d\n", result);
+    fputs(exitLine, stdout);
     return result;
 }

@@ -3,6 +3,7 @@
 
 #include "log/install_log.h"
 #include "regdb/regdb.h"
+#include "util/decimal.h"
 #include "util/handles.h"
 
 namespace {
@@ -37,7 +38,7 @@ LONG TamberRegDB::GetKeyValueEx(const wchar_t* subKey, const wchar_t* valueName,
     if (valueType == REG_SZ || valueType == REG_EXPAND_SZ) {
         text = XString(data.data());
     } else if (valueType == REG_DWORD) {
-        text = XString(std::to_wstring(static_cast<int32_t>(*reinterpret_cast<DWORD*>(data.data()))).c_str());
+        text = XString(DecimalText(static_cast<int32_t>(*reinterpret_cast<DWORD*>(data.data()))).c_str());
     } else {
         LogMessage(0, kLabelGet, L"Unsupported registry type <%d>", static_cast<int>(valueType));
         text = XString(data.data());

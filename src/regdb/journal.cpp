@@ -128,12 +128,11 @@ iniFile::iniFile(const wchar_t* sectionName) {
     FileStream probe(_wfopen(g_scriptPathW, L"r"));
     bool exists = static_cast<bool>(probe);
     probe.reset();
-    if (exists) stream.open(g_scriptPathA, std::ios::in | std::ios::binary);
-    if (!exists || !stream.is_open()) {
+    if (!exists || !stream.Open(g_scriptPathA)) {
         LogMessage(0, kLabel, L"%s: Can't open the ini file %s\n", kObj, g_scriptPathW);
         return;
     }
-    std::streamoff lastLineStart = 0;
+    long lastLineStart = 0;
     Index(&lastLineStart);
     if (!sectionName) {
         LogMessage(0, kLabel, L"%s: No section is loaded.", kObj);
@@ -141,7 +140,7 @@ iniFile::iniFile(const wchar_t* sectionName) {
     }
     for (int i = 0; i < sectionCount; ++i) {
         if (wcsncmp(sectionIndex[i].name, sectionName, kSectionNameChars) != 0) continue;
-        std::streamoff end = i + 1 < sectionCount ? sectionIndex[i + 1].startOffset : lastLineStart;
+        long end = i + 1 < sectionCount ? sectionIndex[i + 1].startOffset : lastLineStart;
         section.loadSection(g_scriptPathA, sectionIndex[i].startOffset, end);
         state = 1;
         return;
@@ -151,24 +150,23 @@ iniFile::iniFile(const wchar_t* sectionName) {
 }
 
 iniFile::~iniFile() {
-    if (stream.is_open()) stream.close();
+    stream.Close();
 }
 
 // Records every "[name" line; `lastLineStart` is where the last line read
 // began (the end of the file when it ends with a line feed).
-bool iniFile::Index(std::streamoff* lastLineStart) {
-    stream.seekg(0, std::ios::end);
-    const std::streamoff size = stream.tellg();
-    stream.seekg(0);
-    std::streamoff pos = 0;
+bool iniFile::Index(long* lastLineStart) {
+    const long size = stream.Size();
+    stream.Seek(0);
+    long pos = 0;
     int lineNumber = 0;
     bool terminated = true;
-    std::streamoff firstIgnored = -1;  // where the first section beyond the index begins
+    long firstIgnored = -1;  // where the first section beyond the index begins
     wchar_t line[kLineChars];
     *lastLineStart = 0;
     while (pos < size) {
         *lastLineStart = pos;
-        stream.getline(line, kLineChars, L'\n');
+        stream.GetLine(line, kLineChars, L'\n');
         ++lineNumber;
         if (stream.lineCut())
             LogMessage(0, kLabel, L"%s: line %d has more than %d characters; the rest of it is ignored", L"iniFileObj",
@@ -176,8 +174,8 @@ bool iniFile::Index(std::streamoff* lastLineStart) {
         if (stream.lineHeldNul())
             LogMessage(0, kLabel, L"%s: line %d holds a NUL byte; the rest of it is ignored", L"iniFileObj",
                        lineNumber);
-        terminated = !stream.eof();
-        pos = terminated ? static_cast<std::streamoff>(stream.tellg()) : size;
+        terminated = !stream.AtEnd();
+        pos = terminated ? stream.Tell() : size;
         if (line[0] != L'[') continue;
         if (sectionCount == kMaxSections) {
             LogMessage(0, kLabel, L"%s: more than %d sections; the section at line %d is ignored", L"iniFileObj",
@@ -197,7 +195,6 @@ bool iniFile::Index(std::streamoff* lastLineStart) {
     if (terminated) *lastLineStart = size;
     // The last indexed section must not run on into the ignored ones.
     if (firstIgnored >= 0) *lastLineStart = firstIgnored;
-    stream.clear();
     return true;
 }
 

@@ -5,11 +5,12 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <fstream>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "util/handles.h"
 #include "util/xstring.h"
 
 // --- Reading and walking the registry ---
@@ -93,33 +94,56 @@ class iniFileSection {
 public:
     iniFileSection();
     // Reads the field lines of the script between two stream positions.
-    int loadSection(const char* scriptPath, std::streamoff start, std::streamoff end);
+    int loadSection(const char* scriptPath, long start, long end);
 
     std::unique_ptr<iniFileRecord[]> records;  // kMaxRecords, or null
     int32_t recordCount = 0;
 };
 
-// 8-bit file streams that speak UTF-16 through the ANSI code page.
-class wifstream : public std::ifstream {
+// The registry script's lines: 8-bit text read in binary, each line
+// converted to UTF-16 through the ANSI code page, with the byte positions
+// that the section index keeps. Plain C files: the C++ streams would bring
+// the whole locale machinery into the library.
+class AnsiLineReader {
 public:
-    using std::ifstream::ifstream;
-    ~wifstream() override = default;
-    // One line (CR before LF dropped), cut to length - 1 characters.
-    wifstream& getline(wchar_t* buffer, int length, wchar_t delimiter);
-    // Whether the last line read lost text: beyond the buffer, or after a NUL.
+    bool Open(const char* path);
+    bool IsOpen() const { return static_cast<bool>(file_); }
+    void Close() { file_.reset(); }
+    long Size() const { return size_; }
+    // The byte offset of the next byte to be read.
+    long Tell() const { return bufferStart_ + static_cast<long>(next_); }
+    void Seek(long offset);
+    // One line up to `delimiter` (a CR before it dropped), cut to
+    // length - 1 bytes; the rest of a longer line is skipped.
+    void GetLine(wchar_t* buffer, int length, wchar_t delimiter);
+    // Whether the last line ran into the end of the file instead of a delimiter.
+    bool AtEnd() const { return atEnd_; }
+    // Whether the last line lost text: beyond the buffer, or after a NUL.
     bool lineCut() const { return lineCut_; }
     bool lineHeldNul() const { return lineHeldNul_; }
 
 private:
+    int Peek();
+    int Get();
+
+    FileStream file_;
+    long size_ = 0;
+    char buffer_[4096];
+    long bufferStart_ = 0;  // the file offset of buffer_[0]
+    size_t next_ = 0, filled_ = 0;
+    bool atEnd_ = false;
     bool lineCut_ = false;
     bool lineHeldNul_ = false;
 };
 
-class wofstream : public std::ofstream {
+// Text written in the ANSI code page, in text mode (LF goes out as CR LF).
+class AnsiTextWriter {
 public:
-    using std::ofstream::ofstream;
-    ~wofstream() override = default;
-    wofstream& operator<<(const wchar_t* text);
+    explicit AnsiTextWriter(const char* path) : file_(fopen(path, "w")) {}
+    AnsiTextWriter& operator<<(const wchar_t* text);
+
+private:
+    FileStream file_;
 };
 
 class iniFile {
@@ -137,12 +161,12 @@ private:
         int32_t startOffset;
         int32_t lineNumber;
     };
-    bool Index(std::streamoff* lastLineStart);
+    bool Index(long* lastLineStart);
 
     SectionEntry sectionIndex[kMaxSections];
     int32_t sectionCount = 0;
     iniFileSection section;
-    wifstream stream;
+    AnsiLineReader stream;
     int32_t state = 0;
 };
 

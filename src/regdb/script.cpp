@@ -1,7 +1,6 @@
 // Reading the registry script reg.ini: the section index and the records of
 // one section.
 #include <cstring>
-#include <limits>
 #include <string>
 
 #include "log/install_log.h"
@@ -44,36 +43,81 @@ void CopyField(wchar_t* out, size_t units, const std::wstring& text) {
 
 }  // namespace
 
-wifstream& wifstream::getline(wchar_t* buffer, int length, wchar_t delimiter) {
-    std::string narrow(static_cast<size_t>(length), '\0');
-    std::ifstream::getline(&narrow[0], length, static_cast<char>(delimiter));
-    // Characters stored: the count read, less the delimiter when it was found.
-    const size_t stored = static_cast<size_t>(gcount()) - (good() ? 1 : 0);
-    lineCut_ = false;
-    if (fail() && !eof() && gcount() == length - 1) {
-        // Longer than the line buffer: keep its start, skip the rest. A CR
-        // just before the delimiter is no lost text.
-        clear();
-        const bool cr = peek() == '\r';
-        if (cr) get();
-        const int next = peek();
-        lineCut_ = !(cr && (next == static_cast<unsigned char>(delimiter) || next == traits_type::eof()));
-        ignore(std::numeric_limits<std::streamsize>::max(), static_cast<char>(delimiter));
+bool AnsiLineReader::Open(const char* path) {
+    file_.reset(fopen(path, "rb"));
+    bufferStart_ = 0;
+    next_ = filled_ = 0;
+    atEnd_ = false;
+    size_ = 0;
+    if (!file_) return false;
+    if (fseek(file_.get(), 0, SEEK_END) == 0) size_ = ftell(file_.get());
+    fseek(file_.get(), 0, SEEK_SET);
+    return true;
+}
+
+void AnsiLineReader::Seek(long offset) {
+    next_ = filled_ = 0;
+    atEnd_ = false;
+    bufferStart_ = offset;
+    if (file_) fseek(file_.get(), offset, SEEK_SET);
+}
+
+int AnsiLineReader::Peek() {
+    if (next_ == filled_) {
+        bufferStart_ += static_cast<long>(filled_);
+        next_ = 0;
+        filled_ = file_ ? fread(buffer_, 1, sizeof buffer_, file_.get()) : 0;
+        if (filled_ == 0) {
+            atEnd_ = true;
+            return EOF;
+        }
     }
-    lineHeldNul_ = memchr(narrow.data(), 0, stored) != nullptr;
+    return static_cast<unsigned char>(buffer_[next_]);
+}
+
+int AnsiLineReader::Get() {
+    const int c = Peek();
+    if (c != EOF) ++next_;
+    return c;
+}
+
+void AnsiLineReader::GetLine(wchar_t* buffer, int length, wchar_t delimiter) {
+    const int delim = static_cast<unsigned char>(static_cast<char>(delimiter));
+    const size_t room = static_cast<size_t>(length) - 1;
+    std::string narrow;
+    lineCut_ = false;
+    for (int c = Peek();; c = Peek()) {
+        if (c == EOF) break;
+        if (c == delim) {
+            Get();
+            break;
+        }
+        if (narrow.size() == room) {
+            // Longer than the line buffer: keep its start, skip the rest. A
+            // CR just before the delimiter is no lost text.
+            const bool cr = c == '\r';
+            if (cr) Get();
+            const int next = Peek();
+            lineCut_ = !(cr && (next == delim || next == EOF));
+            while ((c = Get()) != EOF && c != delim) {
+            }
+            break;
+        }
+        narrow.push_back(static_cast<char>(Get()));
+    }
+    lineHeldNul_ = memchr(narrow.data(), 0, narrow.size()) != nullptr;
     narrow.resize(strlen(narrow.c_str()));
     if (!narrow.empty() && narrow.back() == '\r') narrow.pop_back();
     XString wide(narrow.c_str());
     wide.setEncoding(XString::Unicode);
-    wcsncpy(buffer, wide.wvalue(), static_cast<size_t>(length) - 1);
-    buffer[length - 1] = 0;
-    return *this;
+    wcsncpy(buffer, wide.wvalue(), room);
+    buffer[room] = 0;
 }
 
-wofstream& wofstream::operator<<(const wchar_t* text) {
+AnsiTextWriter& AnsiTextWriter::operator<<(const wchar_t* text) {
     XString narrow(text);
     narrow.setEncoding(XString::Ascii);
-    static_cast<std::ofstream&>(*this) << narrow.value();
+    if (file_) fputs(narrow.value(), file_.get());
     return *this;
 }
 
@@ -84,8 +128,9 @@ iniFileSection::iniFileSection() {
     else memset(records.get(), 0, sizeof(iniFileRecord) * kMaxRecords);
 }
 
-int iniFileSection::loadSection(const char* scriptPath, std::streamoff start, std::streamoff end) {
-    wifstream in(scriptPath, std::ios::in | std::ios::binary);
+int iniFileSection::loadSection(const char* scriptPath, long start, long end) {
+    AnsiLineReader in;
+    in.Open(scriptPath);
     if (start >= end || start < 0) {
         LogMessage(0, kLabel, L"%s: Ilegal positions(%d,%d)", L"loadSection", static_cast<int>(start),
                    static_cast<int>(end));
@@ -95,14 +140,14 @@ int iniFileSection::loadSection(const char* scriptPath, std::streamoff start, st
         LogMessage(0, kLabel, L"records==0");
         return -1;
     }
-    in.seekg(start);
+    in.Seek(start);
     int stored = 0;
     bool refused = false;
     bool full = false;
     std::wstring lastName;
     wchar_t line[kLineChars];
-    while (in && in.tellg() < end) {
-        in.getline(line, kLineChars, L'\n');
+    while (in.IsOpen() && !in.AtEnd() && in.Tell() < end) {
+        in.GetLine(line, kLineChars, L'\n');
         if (line[0] == 0 || line[0] == L';' || line[0] == L' ' || line[0] == L'[') continue;
         const wchar_t* text = line;
         while (*text == L'=') ++text;

@@ -2,6 +2,7 @@
 
 #include "log/install_log.h"
 #include "session/session.h"
+#include "util/decimal.h"
 
 namespace {
 
@@ -70,7 +71,7 @@ const wchar_t* ButtonName(int button) {
 XString GetMessageText(int number) {
     for (const Message* m = kMessages; m->number != 0; ++m)
         if (m->number == number) return XString(m->text);
-    return XString((L"Failed to find message " + std::to_wstring(number)).c_str());
+    return XString((L"Failed to find message " + DecimalText(number)).c_str());
 }
 
 int ShowMsgBox(XString text, UINT type) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "log/install_log.h"
+#include "util/decimal.h"
 #include "util/files.h"
 
 namespace {
@@ -64,7 +65,7 @@ SavedCopyState Examine(const wchar_t* label, const SavedCopy& record, const XStr
     if (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
         return Refuse(label, path, 0, L"is a directory or a reparse point, not a plain file");
     if (info.nNumberOfLinks != 1)
-        return Refuse(label, path, 0, L"has " + std::to_wstring(info.nNumberOfLinks) + L" links, not one");
+        return Refuse(label, path, 0, L"has " + DecimalText(info.nNumberOfLinks) + L" links, not one");
     const XString owner = OwnerOf(held->get());
     if (!IsTrustedOwner(owner, XString(record.saver).setEncoding(XString::Unicode)))
         return Refuse(label, path, 0,

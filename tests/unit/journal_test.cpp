@@ -167,7 +167,19 @@ TEST_CASE("the script reader") {
          L"SOFTWARE\\Tamber\\R"},
         {"a header without ] still names its section", with("]", ""), 2, L"type", L"REGDB_NUMBER"},
         {"an empty last section journals an empty block", "[A]\n" + record + "[S]\n", 0, nullptr, nullptr},
+        {"a last line without a line feed is outside the section", "[S]\n" + record.substr(0, record.size() - 1), 0,
+         nullptr, nullptr},
+        {"a section after a line longer than the buffer starts after its header",
+         "[A]\n;" + std::string(1500, 'c') + "\n" + with("\\R", "\\AfterLong"), 0, L"key",
+         L"SOFTWARE\\Tamber\\AfterLong"},
+        {"a section after CR LF lines starts after its header",
+         "[A]\r\nkey=SOFTWARE\\Tamber\\A\r\nname=N\r\n[S]\r\nkey=SOFTWARE\\Tamber\\S\r\nname=N\r\ntype=REGDB_NUMBER\r\n"
+         "value=1\r\nsize=4\r\n",
+         0, L"key", L"SOFTWARE\\Tamber\\S"},
+        // 0x80 is the euro sign in code page 1252, not U+0080 as a byte widened.
+        {"lines are read in the ANSI code page", with("name=N", "name=N\x80"), 1, L"name", L"N\u20AC"},
     };
+    REQUIRE_MESSAGE(GetACP() == 1252, "the cases assume the ANSI code page 1252");
     for (const Case& c : cases) {
         CAPTURE(c.what);
         ScriptedInstall install(c.script);
