@@ -54,6 +54,11 @@ public:
     explicit KernelHandle(HANDLE h) : h_(h) {}
     KernelHandle(const KernelHandle&) = delete;
     KernelHandle& operator=(const KernelHandle&) = delete;
+    KernelHandle(KernelHandle&& o) noexcept : h_(o.release()) {}
+    KernelHandle& operator=(KernelHandle&& o) noexcept {
+        reset(o.release());
+        return *this;
+    }
     ~KernelHandle() { reset(); }
     HANDLE get() const { return h_; }
     HANDLE release() { return std::exchange(h_, INVALID_HANDLE_VALUE); }
