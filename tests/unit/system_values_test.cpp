@@ -1,8 +1,13 @@
-// Fast user switching on each Windows version, and the installer's own log.
+// Fast user switching on each Windows version, the installer's own log, and
+// who may change the installation directory.
 #include <doctest.h>
+
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "bound_session.h"
 #include "harness.h"
@@ -71,4 +76,93 @@ TEST_CASE("the installer's log is switched on and linked") {
     CHECK(Text(policy, L"Logging") == L"voicewarmup");
     CHECK(log.Contains("<FindLastMSILogFile> The latest MSI log file is: MSIbbbb.LOG"));
     CHECK(FileExists(halvora + L"\\HVInstLog\\MsiLogFile.lnk"));
+}
+
+// Who could change a directory, judged from its owner and access list.
+TEST_CASE("untrusted owners and writers of a directory and its parents") {
+    struct Case {
+        const wchar_t* sddl;
+        AccessScope scope;
+        const wchar_t *owner, *writers;
+    };
+    const AccessScope dir = AccessScope::Directory, parent = AccessScope::Parent;
+    const Case cases[] = {
+        {L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;BU)", dir, L"", L""},  // the package's
+        // Program Files: TrustedInstaller owns it; creators own what they create.
+        {L"O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464D:(A;;FA;;;S-1-5-80-956008885-3418522649-"
+         L"1831038044-1853292631-2271478464)(A;;0x1301bf;;;SY)(A;OICI;FRFX;;;BU)(A;OICIIO;GA;;;CO)",
+         dir, L"", L""},
+        {L"O:BUD:(A;OICI;FA;;;SY)(A;OICI;FRFX;;;BU)(A;OICIIO;GA;;;CO)", dir, L"S-1-5-32-545", L"S-1-5-32-545"},
+        // Users may write what the directory holds, not the directory itself.
+        {L"O:BAD:(A;OICI;FA;;;BA)(A;OICIIO;0x2;;;BU)", dir, L"", L"S-1-5-32-545"},
+        {L"O:BAD:(A;OICI;FA;;;BA)(A;OICIIO;0x2;;;BU)", parent, L"", L""},
+        // A folder under the root of a Vista drive, and the root itself.
+        {L"O:BAD:(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;AU)", parent, L"", L"S-1-5-11"},
+        {L"O:BAD:(A;OICI;FA;;;BA)(A;;0x4;;;AU)(A;OICIIO;SDGXGWGR;;;AU)", parent, L"", L""},
+        {L"O:BAD:(A;OICI;FA;;;BA)(A;;0x4;;;AU)", dir, L"", L"S-1-5-11"},
+        {L"O:BAD:(A;;0x2;;;WD)(A;;0x40000;;;WD)(A;;0x10000;;;AU)(D;;FA;;;BU)", dir, L"", L"S-1-1-0, S-1-5-11"},
+        {L"O:BA", parent, L"", L"everyone (no access list)"},
+    };
+    for (const Case& c : cases) {
+        PSECURITY_DESCRIPTOR sd = nullptr;
+        REQUIRE(ConvertStringSecurityDescriptorToSecurityDescriptorW(c.sddl, SDDL_REVISION_1, &sd, nullptr));
+        const UntrustedAccess found = FindUntrustedAccess(sd, c.scope);
+        LocalFree(sd);
+        CHECK_MESSAGE(found.owner == c.owner, Narrow(c.sddl));
+        CHECK_MESSAGE(found.writers == c.writers, Narrow(c.sddl));
+    }
+}
+
+namespace {
+
+DWORD SetAccess(const std::wstring& path, const wchar_t* sddl) {
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, nullptr)) return GetLastError();
+    GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted);
+    DWORD error = SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                        nullptr, nullptr, dacl, nullptr);
+    LocalFree(sd);
+    return error;
+}
+
+std::wstring Writers(const std::wstring& path, AccessScope scope) {
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, nullptr, nullptr, &sd) != ERROR_SUCCESS)
+        return L"unreadable";
+    const std::wstring writers = FindUntrustedAccess(sd, scope).writers;
+    LocalFree(sd);
+    return writers;
+}
+
+}  // namespace
+
+// Wine keeps no access lists of its own: it maps them to and from the Unix
+// mode bits, so "Everyone may write" is the one grant it can show.
+TEST_CASE("an installation directory that others can write is locked before use") {
+    const std::wstring parent = L"C:\\Apps\\", path = parent + L"Varnet\\";
+    REQUIRE(CreateDirectoryW(parent.c_str(), nullptr));
+    REQUIRE(CreateDirectoryW(path.c_str(), nullptr));
+    REQUIRE(SetAccess(path, L"D:(A;OICI;FA;;;WD)") == ERROR_SUCCESS);
+    REQUIRE(Writers(path, AccessScope::Directory) == L"S-1-1-0");
+
+    LogCapture log;
+    CHECK(LockInstallDir(L"Caller", XString(path.c_str())));
+    CHECK(Writers(path, AccessScope::Directory).empty());
+    CHECK(log.Messages() == std::vector<std::string>{
+                                "<Caller> Installation directory C:\\Apps\\Varnet\\ was writable by S-1-1-0: its owner is "
+                                "now Administrators and its access list SYSTEM and Administrators full control, Users read "
+                                "and execute"});
+    CHECK(LockInstallDir(L"Caller", XString(path.c_str())));
+    CHECK(log.Messages().size() == 1);  // locked now: nothing more to say
+
+    // A parent that others can change is not the package's to fix.
+    REQUIRE(SetAccess(parent, L"D:(A;OICI;FA;;;WD)") == ERROR_SUCCESS);
+    CHECK_FALSE(LockInstallDir(L"Caller", XString(path.c_str())));
+    CHECK(log.Contains("<Caller> Installation directory C:\\Apps\\Varnet\\ is not used: its parent C:\\Apps\\ is "
+                       "writable by S-1-1-0"));
+    CHECK(Writers(parent, AccessScope::Parent) == L"S-1-1-0");
+    CHECK(LockInstallDir(L"Caller", XString(L"C:\\Apps\\Varnet\\missing\\")) == false);
 }
