@@ -39,23 +39,9 @@ const wchar_t kPackageAccessText[] =
 
 using SecurityDescriptor = LocalMemory<void>;
 
-std::wstring SidText(PSID sid) {
-    LocalMemory<wchar_t> text;
-    if (!sid || !ConvertSidToStringSidW(sid, text.out())) return L"(none)";
-    return text.get();
-}
-
-std::wstring OwnAccount() {
-    HANDLE raw = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return L"";
-    KernelHandle token(raw);
-    union {
-        TOKEN_USER user;
-        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    } buffer;
-    DWORD size = 0;
-    if (!GetTokenInformation(token.get(), TokenUser, &buffer, sizeof buffer, &size)) return L"";
-    return SidText(buffer.user.User.Sid);
+std::wstring Sid(PSID sid) {
+    const XString text = SidText(sid);
+    return text.length() ? text.wvalue() : L"(none)";
 }
 
 template <size_t N>
@@ -69,7 +55,7 @@ class Trust {
 public:
     // The account this code runs as (SYSTEM in a deferred handler) gains
     // nothing from what only it can write.
-    Trust() : own_(OwnAccount()) {
+    Trust() : own_(CurrentAccountSid().wvalue()) {
         DWORD major = 0;
         powerUsers_ = GetOSVersion(&major, nullptr, nullptr) && major < 6;
     }
@@ -100,7 +86,7 @@ std::wstring Grantee(const ACE_HEADER* ace, ACCESS_MASK rights, const std::wstri
         return L"ACE type " + std::to_wstring(ace->AceType);
     const ACCESS_ALLOWED_ACE* allowed = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(ace);
     if (!(allowed->Mask & rights)) return L"";
-    const std::wstring sid = SidText(const_cast<DWORD*>(&allowed->SidStart));
+    const std::wstring sid = Sid(const_cast<DWORD*>(&allowed->SidStart));
     return Listed(kOwnerStandIns, sid) ? owner : sid;
 }
 
@@ -161,7 +147,7 @@ UntrustedAccess FindUntrustedAccess(PSECURITY_DESCRIPTOR sd, AccessScope scope) 
     PACL dacl = nullptr;
     BOOL present = FALSE, defaulted = FALSE;
     GetSecurityDescriptorOwner(sd, &ownerSid, &defaulted);
-    const std::wstring owner = SidText(ownerSid);
+    const std::wstring owner = Sid(ownerSid);
     if (!trust.Has(owner)) found.owner = owner;
     if (!GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted) || !present || !dacl) {
         found.writers = L"everyone (no access list)";
