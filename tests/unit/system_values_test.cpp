@@ -2,12 +2,11 @@
 // who may change the installation directory.
 #include <doctest.h>
 
-#include <aclapi.h>
+#include <windows.h>
 #include <sddl.h>
 
 #include <cstdlib>
 #include <string>
-#include <vector>
 
 #include "bound_session.h"
 #include "harness.h"
@@ -111,58 +110,4 @@ TEST_CASE("untrusted owners and writers of a directory and its parents") {
         CHECK_MESSAGE(found.owner == c.owner, Narrow(c.sddl));
         CHECK_MESSAGE(found.writers == c.writers, Narrow(c.sddl));
     }
-}
-
-namespace {
-
-DWORD SetAccess(const std::wstring& path, const wchar_t* sddl) {
-    PSECURITY_DESCRIPTOR sd = nullptr;
-    BOOL present = FALSE, defaulted = FALSE;
-    PACL dacl = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, nullptr)) return GetLastError();
-    GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted);
-    DWORD error = SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                                        nullptr, nullptr, dacl, nullptr);
-    LocalFree(sd);
-    return error;
-}
-
-std::wstring Writers(const std::wstring& path, AccessScope scope) {
-    PSECURITY_DESCRIPTOR sd = nullptr;
-    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                              nullptr, nullptr, nullptr, nullptr, &sd) != ERROR_SUCCESS)
-        return L"unreadable";
-    const std::wstring writers = FindUntrustedAccess(sd, scope).writers;
-    LocalFree(sd);
-    return writers;
-}
-
-}  // namespace
-
-// Wine keeps no access lists of its own: it maps them to and from the Unix
-// mode bits, so "Everyone may write" is the one grant it can show.
-TEST_CASE("an installation directory that others can write is locked before use") {
-    const std::wstring parent = L"C:\\Apps\\", path = parent + L"Varnet\\";
-    REQUIRE(CreateDirectoryW(parent.c_str(), nullptr));
-    REQUIRE(CreateDirectoryW(path.c_str(), nullptr));
-    REQUIRE(SetAccess(path, L"D:(A;OICI;FA;;;WD)") == ERROR_SUCCESS);
-    REQUIRE(Writers(path, AccessScope::Directory) == L"S-1-1-0");
-
-    LogCapture log;
-    CHECK(LockInstallDir(L"Caller", XString(path.c_str())));
-    CHECK(Writers(path, AccessScope::Directory).empty());
-    CHECK(log.Messages() == std::vector<std::string>{
-                                "<Caller> Installation directory C:\\Apps\\Varnet\\ was writable by S-1-1-0: its owner is "
-                                "now Administrators and its access list SYSTEM and Administrators full control, Users read "
-                                "and execute"});
-    CHECK(LockInstallDir(L"Caller", XString(path.c_str())));
-    CHECK(log.Messages().size() == 1);  // locked now: nothing more to say
-
-    // A parent that others can change is not the package's to fix.
-    REQUIRE(SetAccess(parent, L"D:(A;OICI;FA;;;WD)") == ERROR_SUCCESS);
-    CHECK_FALSE(LockInstallDir(L"Caller", XString(path.c_str())));
-    CHECK(log.Contains("<Caller> Installation directory C:\\Apps\\Varnet\\ is not used: its parent C:\\Apps\\ is "
-                       "writable by S-1-1-0"));
-    CHECK(Writers(parent, AccessScope::Parent) == L"S-1-1-0");
-    CHECK(LockInstallDir(L"Caller", XString(L"C:\\Apps\\Varnet\\missing\\")) == false);
 }
