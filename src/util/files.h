@@ -51,6 +51,8 @@ struct SavedCopy {
 };
 // The account the calling thread runs as, as SID text; empty when unknown.
 XString CurrentAccountSid();
+// An account's SID as text ("S-1-5-18"); empty when there is none.
+XString SidText(PSID sid);
 
 enum class SavedCopyState { kMissing, kRefused, kTrusted };
 // Opens the file at `path` for its restore and holds it so that nobody can
