@@ -173,22 +173,25 @@ bool LockInstallDir(const wchar_t* label, const XString& dir) {
     const std::wstring path = wide.wvalue();
     if (path.empty()) return true;
 
-    // A parent is only read: it is not the package's to change.
+    // A parent is only read: it is not the package's to change. A parent
+    // that others may change is common (a folder under a Vista drive's root
+    // inherits Authenticated Users: modify), so it is reported, not refused.
     for (const std::wstring& parent : Parents(path)) {
         SecurityDescriptor sd;
         const DWORD error = ReadSecurity(parent, &sd);
         if (Missing(error)) continue;
         if (error != ERROR_SUCCESS) {
-            LogMessage(error, label, L"Installation directory %s is not used: the owner and access list of its parent %s "
-                                     L"cannot be read",
+            LogMessage(error, label, L"Installation directory %s: the owner and access list of its parent %s cannot be "
+                                     L"read; the directory is used all the same",
                        path.c_str(), parent.c_str());
-            return false;
+            continue;
         }
         const UntrustedAccess found = FindUntrustedAccess(sd.get(), AccessScope::Parent);
         if (!found.Found()) continue;
-        LogMessage(0, label, L"Installation directory %s is not used: its parent %s is %s", path.c_str(), parent.c_str(),
-                   Describe(found).c_str());
-        return false;
+        LogMessage(0, label,
+                   L"Installation directory %s: its parent %s is %s, so the directory could be replaced; the parent is "
+                   L"left as it is and the directory is used all the same",
+                   path.c_str(), parent.c_str(), Describe(found).c_str());
     }
 
     SecurityDescriptor sd;
