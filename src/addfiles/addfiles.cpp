@@ -1,12 +1,14 @@
 #include <direct.h>
 
 #include <cerrno>
+#include <cwchar>
 #include <cstdio>
 #include <memory>
 #include <new>
 #include <string>
 
 #include "addfiles/addfiles.h"
+#include "deferred/deferred.h"
 #include "log/install_log.h"
 #include "session/session.h"
 #include "upgrade/upgrade.h"
@@ -21,9 +23,63 @@ constexpr size_t kPrefixChars = 13;
 const wchar_t kTempDirProperty[] = L"AddFilesTempDir";
 constexpr DWORD kUnknownSizeBytes = 500000;
 constexpr DWORD kTempPathChars = 1000;
+const wchar_t kStoreLabel[] = L"StoreAdditionalFileFromBinaryTable";
+// Names of the temporary directory to try before giving up: one planted at
+// the predictable name must not stop the extraction, nor must many loop it.
+constexpr int kTempDirAttempts = 10;
 
 bool HasPrefix(const std::wstring& name, const wchar_t* prefix) {
     return name.size() > kPrefixChars && name.compare(0, kPrefixChars, prefix) == 0;
+}
+
+// A name that stays inside its folder: a Binary row must not write elsewhere.
+bool IsPlainFileName(const std::wstring& name) {
+    return !name.empty() && name != L"." && name.find_first_of(L"\\/:") == std::wstring::npos &&
+           name.find(L"..") == std::wstring::npos;
+}
+
+// The names GetTempFileNameW gives without a prefix: up to four hex digits and ".tmp".
+bool IsTempFileName(const std::wstring& name) {
+    const size_t digits = name.size() - 4;
+    return name.size() > 4 && digits <= 4 && _wcsicmp(name.c_str() + digits, L".tmp") == 0 &&
+           name.find_first_not_of(L"0123456789abcdefABCDEF") == digits;
+}
+
+// A file the extraction wrote and mapped; the container also holds every
+// other property, so a planted file named after one must not pass.
+bool WasExtracted(const std::wstring& name) {
+    return IsTempFileName(name) && GetCADValue(name.c_str()).length() > 0;
+}
+
+// A directory that this call created: an existing one (planted, or left
+// from another run) may hold files of anyone who can write there.
+bool CreateFreshTempDir(std::wstring* dir) {
+    wchar_t temp[kTempPathChars] = L"";
+    GetTempPathW(kTempPathChars, temp);
+    for (int attempt = 1;; ++attempt) {
+        wchar_t unique[MAX_PATH] = L"";
+        const wchar_t* name = _wtmpnam(unique);
+        std::wstring component = name ? name : L"addfiles";
+        *dir = std::wstring(temp) + component.substr(component.find_last_of(L'\\') + 1);
+        if (_wmkdir(dir->c_str()) == 0) return true;
+        const int rc = errno;
+        if (rc != EEXIST || attempt == kTempDirAttempts) {
+            LogMessage(0, kStoreLabel, L"Failed to create a temporary directory %s (rc=%d)", dir->c_str(), rc);
+            return false;
+        }
+        LogMessage(0, kStoreLabel, L"Temporary directory %s already exists; not using it, trying another name",
+                   dir->c_str());
+    }
+}
+
+// Without a directory of this run, a value that came in with the container
+// (from the Property table or an earlier run) must not reach DeleteDirTree.
+void ForgetForeignTempDir() {
+    const XString foreign = GetCADValue(kTempDirProperty);
+    if (foreign.length() == 0) return;
+    LogMessage(0, kStoreLabel, L"Ignoring AddFilesTempDir=%s: this run did not create it; it will not be deleted",
+               foreign.wvalue());
+    TheCADContainer().Set(kTempDirProperty, XString(L""));
 }
 
 // Extracts one row into a new file of `dir`; the file's name, or empty.
@@ -54,6 +110,32 @@ std::wstring ExtractRow(MSIHANDLE record, const std::wstring& dir, const XString
     return path.substr(path.find_last_of(L'\\') + 1);
 }
 
+// Extracts every additional file of the Binary view into `dir` and records
+// each file's installed name under the file's own name.
+void ExtractRows(MSIHANDLE view, const std::wstring& dir, UINT* last) {
+    MsiHandle record;
+    while (MsiViewFetch(view, record.out()) == ERROR_SUCCESS) {
+        wchar_t rowName[200] = L"";
+        DWORD chars = 200;
+        UINT result = MsiRecordGetStringW(record.get(), 1, rowName, &chars);
+        if (result != ERROR_SUCCESS) {
+            LogMessage(0, kLabel, L"Failed to MsiRecordGetString, error: %d\n", result);
+            *last = result;
+            continue;
+        }
+        XString installed = InstalledFileName(rowName);
+        if (installed.length() == 0) continue;
+        if (!IsPlainFileName(installed.wvalue())) {
+            LogMessage(0, kLabel, L"Refused BinaryFileName=%s: its file name %s would leave its folder; not extracted",
+                       rowName, installed.wvalue());
+            continue;
+        }
+        LogMessage(0, kLabel, L"BinaryFileName=%s => InstalledFileName=%s", rowName, installed.wvalue());
+        std::wstring extracted = ExtractRow(record.get(), dir, installed);
+        if (!extracted.empty()) SetProperty(extracted.c_str(), installed, true);
+    }
+}
+
 }  // namespace
 
 XString InstalledFileName(const XString& binaryName) {
@@ -75,37 +157,15 @@ UINT StoreAdditionalFileFromBinaryTable() {
     MsiHandle database(MsiGetActiveDatabase(g_hMsi));
     MsiHandle view;
     if (database) last = OpenTwoColumnView(database.get(), L"SELECT * FROM Binary", kLabel, view);
-    if (view) {
-        wchar_t temp[kTempPathChars] = L"";
-        GetTempPathW(kTempPathChars, temp);
-        wchar_t unique[MAX_PATH] = L"";
-        const wchar_t* name = _wtmpnam(unique);
-        std::wstring component = name ? name : L"addfiles";
-        component = component.substr(component.find_last_of(L'\\') + 1);
-        const std::wstring dir = std::wstring(temp) + component;
-        if (_wmkdir(dir.c_str()) != 0) {
-            LogMessage(0, L"StoreAdditionalFileFromBinaryTable", L"Failed to create a temporary directory %s (rc=%d)",
-                       dir.c_str(), errno);
-            return 1;
-        }
+    std::wstring dir;
+    if (!view) {
+        ForgetForeignTempDir();
+    } else if (!CreateFreshTempDir(&dir)) {
+        ForgetForeignTempDir();
+        return 1;
+    } else {
         SetProperty(kTempDirProperty, dir.c_str(), true);
-
-        MsiHandle record;
-        while (MsiViewFetch(view.get(), record.out()) == ERROR_SUCCESS) {
-            wchar_t rowName[200] = L"";
-            DWORD chars = 200;
-            UINT result = MsiRecordGetStringW(record.get(), 1, rowName, &chars);
-            if (result != ERROR_SUCCESS) {
-                LogMessage(0, kLabel, L"Failed to MsiRecordGetString, error: %d\n", result);
-                last = result;
-                continue;
-            }
-            XString installed = InstalledFileName(rowName);
-            if (installed.length() == 0) continue;
-            LogMessage(0, kLabel, L"BinaryFileName=%s => InstalledFileName=%s", rowName, installed.wvalue());
-            std::wstring extracted = ExtractRow(record.get(), dir, installed);
-            if (!extracted.empty()) SetProperty(extracted.c_str(), installed, true);
-        }
+        ExtractRows(view.get(), dir, &last);
     }
     LogMessage(0, kLabel, L"Done.\n");
     return last;
@@ -122,12 +182,20 @@ int InstallAdditionalFileFromBinaryTable(const XString& installDir) {
     XString pattern = dir + L"\\*";
     LogMessage(0, kLabel, L"Looking for customized files in %s", pattern.wvalue());
     WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW(pattern.wvalue(), &entry);
-    if (find == INVALID_HANDLE_VALUE) {
+    FindHandle find(pattern.wvalue(), &entry);
+    if (!find.ok()) {
         LogMessage(0, kLabel, L"Failed to retieve handle to first file");
         return 1;
     }
     do {
+        const std::wstring name = entry.cFileName;
+        // Anyone who can write to the temporary folder can add files here;
+        // only those the extraction mapped are the package's.
+        if (name != L"." && name != L".." && !WasExtracted(name)) {
+            LogMessage(0, kLabel, L"Skipped %s in %s: this installation did not extract it; not copied", name.c_str(),
+                       dir.wvalue());
+            continue;
+        }
         XString installed;
         if (GetProperty(entry.cFileName, &installed) != ERROR_SUCCESS || installed.length() == 0) {
             LogMessage(0, kLabel, L"Failed to retrieve real file name for %s", entry.cFileName);
@@ -140,7 +208,6 @@ int InstallAdditionalFileFromBinaryTable(const XString& installDir) {
         LogMessage(0, kLabel, L"Copying %s to %s", source.wvalue(), destination.wvalue());
         if (!CopyFileW(source.wvalue(), destination.wvalue(), FALSE))
             LogMessage(GetLastError(), kLabel, L"Error ! Failed to copy %s to %s", source.wvalue(), destination.wvalue());
-    } while (FindNextFileW(find, &entry));
-    FindClose(find);
+    } while (find.Next(&entry));
     return 0;
 }

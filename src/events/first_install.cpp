@@ -98,7 +98,8 @@ UINT OnBeginSteps() {
 
 UINT OnFirstBeforeSteps() {
     UINT result = ERROR_INSTALL_FAILURE;
-    if (!StoreEntrustINI()) LogMessage(0, kLabelBefore, L"Failed to save entrust.ini");
+    // OnFirstAfter restores it: the record travels in the container.
+    if (!StoreEntrustINI(SaveRecord::kInContainer)) LogMessage(0, kLabelBefore, L"Failed to save entrust.ini");
     if (OnBeforeCommon() == ERROR_SUCCESS) {
         HandleVarnetInPath();
         XString installDir;
@@ -121,6 +122,7 @@ UINT OnFirstAfterSteps() {
     StepProgressBar(g_hMsi);
     XString installDir;
     GetTargetPath(L"INSTALLDIR", &installDir);
+    if (!LockInstallDir(kLabelAfter, installDir)) return ERROR_INSTALL_FAILURE;
 
     PrepareInstallDir(installDir);
     StepProgressBar(g_hMsi);
@@ -136,7 +138,7 @@ UINT OnFirstAfterSteps() {
     WriteDTBaseDefaults();
     WriteProductVersionToRegistry();
     IncludeBrandingFiles(installDir);
-    if (!RestoreEntrustINI())
+    if (!RestoreEntrustINI(SaveRecord::kInContainer))
         LogMessage(0, L"StoreVGInitialState", L"Failed to restore entrust.ini (perhaps restore was not needed)");
     LogMessage(0, kLabelAfter, L"Target dir is: %s", installDir.wvalue());
     if (isXP() || isVista()) CopySignedBDfiles(installDir);

@@ -111,7 +111,12 @@ UINT OnMainPrologueSteps() {
 }
 
 UINT OnMaintBeforeSteps() {
-    if (!StoreEntrustINI()) LogMessage(0, kLabelBefore, L"Failed to save entrust.ini");
+    // The old client's tools run from its directory. Read without a log
+    // line: the steps that use it log a missing path.
+    if (!LockInstallDir(kLabelBefore, GetCADValue(L"tamber_old_installed_path"))) return ERROR_INSTALL_FAILURE;
+    // OnMaintAfter restores it and userc.c: a deferred handler leaves their
+    // records on the machine.
+    if (!StoreEntrustINI(SaveRecord::kOnMachine)) LogMessage(0, kLabelBefore, L"Failed to save entrust.ini");
     LogMessage(0, kLabelBefore, L"Stop Desktop Product");
     StopClientProcesses();
     if (IsMaintUpgradeChosen()) StoreOldFiles();
@@ -132,21 +137,24 @@ UINT OnMaintAfterSteps() {
 
     XString installDir;
     GetTargetPath(L"INSTALLDIR", &installDir);
+    if (!LockInstallDir(kLabelAfter, installDir)) return ERROR_INSTALL_FAILURE;
     PrepareInstallDir(installDir);
     LogMessage(0, kLabelAfter, L"Target dir is: %s", installDir.wvalue());
 
     // The sections below would overwrite the user's policy: keep it aside.
-    if (UpgradeNotFrom4_1()) SavePolicyKey();
+    // The restore comes in this handler, so what was saved is this local.
+    SavedCopy policy;
+    if (UpgradeNotFrom4_1()) policy = SavePolicyKey();
     StepProgressBar(g_hMsi);
     ApplyRegistrySections();
     StepProgressBar(g_hMsi);
-    if (UpgradeNotFrom4_1()) RestorePolicyKey();
+    if (UpgradeNotFrom4_1()) RestorePolicyKey(policy);
 
     HandleSDLSupport();
     WriteDTBaseToRegistryWithCare();
     WriteProductVersionToRegistry();
     IncludeBrandingFiles(installDir);
-    if (!RestoreEntrustINI())
+    if (!RestoreEntrustINI(SaveRecord::kOnMachine))
         LogMessage(0, L"StoreVGInitialState", L"Failed to restore entrust.ini (perhaps restore was not needed)");
     if (isXP() || isVista()) CopySignedBDfiles(installDir);
     if (!IsProductINIvalueTrue(L"ShowDriverSignatureWarning", 1)) RunXPDRV(installDir);

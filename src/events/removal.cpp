@@ -55,13 +55,16 @@ UINT OnRemovePrologueSteps() {
 }
 
 UINT OnRemoveBeforeSteps() {
-    if (!BackupOldFile(GetWinDir(), XString(L"entrust.ini"), 0))
+    // OnRemoveAfter restores it: a deferred handler leaves the record on the
+    // machine.
+    if (!BackupOldFile(GetWinDir(), XString(L"entrust.ini"), 0, SaveRecord::kOnMachine))
         LogMessage(0, kLabelRemove, L"Failed to rename entrust.ini");
     ShowSetupInfoById(1112, true);
     StopClientProcesses();
     ShowSetupInfoById(1112, false);
 
     const XString dir = InstalledDir();
+    if (!LockInstallDir(kLabelRemove, dir)) return ERROR_INSTALL_FAILURE;
     RunUninstallScripts(dir);
     CopyAndWriteToRegEraseExeForAfterRebbot(dir);
     LogMessage(0, kLabelRemove, L"Target dir is: %s", dir.wvalue());
@@ -87,7 +90,7 @@ UINT OnRemoveBeforeSteps() {
 
 UINT OnRemoveAfterSteps() {
     LogMessage(0, kLabelRemoveAfter, L"Function started");
-    if (!BackupOldFile(GetWinDir(), XString(L"entrust.ini"), 1))
+    if (!BackupOldFile(GetWinDir(), XString(L"entrust.ini"), 1, SaveRecord::kOnMachine))
         LogMessage(0, kLabelRemoveAfter, L"Failed to restore entrust.ini");
     LogMessage(0, kLabelRemoveAfter,
                L"call API addreg_DeleteRegistryOnUninstall() that delete installtion registry values & keys except a "
@@ -101,7 +104,9 @@ UINT OnRemoveAfterSteps() {
     XString installDir;
     GetTargetPath(L"INSTALLDIR", &installDir);
     installDir.setEncoding(XString::Unicode);
-    DeleteDirTree(installDir.wvalue());
+    // The removal is done but for this: a tree that another account can
+    // replace is left rather than followed.
+    if (LockInstallDir(kLabelRemoveAfter, installDir)) DeleteDirTree(installDir.wvalue());
     DeleteClientSystemFiles();
     RemoveProgramShortcuts();
     return ERROR_SUCCESS;

@@ -12,6 +12,7 @@
 #include "system/system.h"
 #include "upgrade/upgrade.h"
 #include "util/files.h"
+#include "util/handles.h"
 
 namespace {
 
@@ -130,12 +131,12 @@ UINT RunUninstallScripts(const XString& installDir) {
 }
 
 PrivateTempDir::PrivateTempDir() {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kPrivateDacl, SDDL_REVISION_1, &descriptor, nullptr)) {
+    LocalMemory<void> descriptor;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kPrivateDacl, SDDL_REVISION_1, descriptor.out(), nullptr)) {
         error_ = GetLastError();
         return;
     }
-    SECURITY_ATTRIBUTES security = {sizeof security, descriptor, FALSE};
+    SECURITY_ATTRIBUTES security = {sizeof security, descriptor.get(), FALSE};
     const std::wstring windows = Wide(GetWinDir()).wvalue();
     error_ = ERROR_PATH_NOT_FOUND;
     // Only a directory made here and now will do: one that exists is anyone's.
@@ -149,7 +150,6 @@ PrivateTempDir::PrivateTempDir() {
             if (error_ != ERROR_ALREADY_EXISTS) break;
         }
     }
-    LocalFree(descriptor);
 }
 
 PrivateTempDir::~PrivateTempDir() {

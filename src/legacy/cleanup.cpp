@@ -25,8 +25,6 @@ const char* const kInfPatterns[] = {"oem*", "netbd*"};
 constexpr int kMaxDeleteIterations = 1000;
 constexpr DWORD kForceDelete = 1;  // SUOI_FORCEDELETE
 
-std::string g_policySavePath;
-
 bool IsWin9x() {
     DWORD platform = 0;
     GetPlatformId(&platform);
@@ -110,6 +108,16 @@ bool FileHoldsMarker(const std::string& path) {
         for (const char* marker : kInfMarkers) found = found || strstr(line, marker) != nullptr;
     fclose(f);
     return found;
+}
+
+std::string PolicyKey() { return Format("%s\\5.0\\policy", kClientKey); }
+
+// "policy.reg" in the temporary directory; empty when there is none.
+std::string PolicySavePath() {
+    char temp[250] = "";
+    DWORD n = GetTempPathA(sizeof temp, temp);
+    if (n == 0 || n >= sizeof temp) return std::string();
+    return Format("%spolicy.reg", temp);
 }
 
 }  // namespace
@@ -221,30 +229,34 @@ void addreg_DeleteRegistryOnUninstall() {
     }
 }
 
-void SavePolicyKey() {
-    g_policySavePath.clear();
+SavedCopy SavePolicyKey() {
     RegKey policy;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, Format("%s\\5.0\\policy", kClientKey).c_str(), 0, KEY_ALL_ACCESS,
-                      policy.out()) != ERROR_SUCCESS)
-        return;
-    char temp[250] = "";
-    DWORD n = GetTempPathA(sizeof temp, temp);
-    if (n == 0 || n >= sizeof temp) return;
-    g_policySavePath = Format("%spolicy.reg", temp);
-    DeleteFileA(g_policySavePath.c_str());
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, PolicyKey().c_str(), 0, KEY_ALL_ACCESS, policy.out()) != ERROR_SUCCESS)
+        return SavedCopy();
+    const std::string path = PolicySavePath();
+    if (path.empty()) return SavedCopy();
+    // A file there that cannot be deleted may be planted: nothing is saved.
+    if (!DeleteFileA(path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) return SavedCopy();
     EnablePrivilege("SeBackupPrivilege");
-    RegSaveKeyA(policy.get(), g_policySavePath.c_str(), nullptr);
+    if (RegSaveKeyA(policy.get(), path.c_str(), nullptr) != ERROR_SUCCESS) return SavedCopy();
+    return SavedCopy{XString(path.c_str()), CurrentAccountSid()};
 }
 
-void RestorePolicyKey() {
-    if (g_policySavePath.empty() || GetFileAttributesA(g_policySavePath.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+void RestorePolicyKey(const SavedCopy& saved) {
+    // Without a record the usual path is looked at all the same, so that the
+    // log names a file found there.
+    XString path = saved.path.length() > 0 ? saved.path : XString(PolicySavePath().c_str());
+    KernelHandle held;
+    if (path.length() == 0 || OpenSavedCopy(L"RestorePolicyKey", saved, path, &held) != SavedCopyState::kTrusted)
+        return;
+    path.setEncoding(XString::Ascii);
     RegKey policy;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, Format("%s\\5.0\\policy", kClientKey).c_str(), 0, KEY_ALL_ACCESS,
-                      policy.out()) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, PolicyKey().c_str(), 0, KEY_ALL_ACCESS, policy.out()) != ERROR_SUCCESS)
         return;
     EnablePrivilege("SeRestorePrivilege");
-    RegRestoreKeyA(policy.get(), g_policySavePath.c_str(), REG_FORCE_RESTORE);
-    DeleteFileA(g_policySavePath.c_str());
+    RegRestoreKeyA(policy.get(), path.value(), REG_FORCE_RESTORE);
+    held.reset();  // the delete needs the file unshared
+    DeleteFileA(path.value());
 }
 
 int addreg_CleanKernelINF() {

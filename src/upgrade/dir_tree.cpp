@@ -4,6 +4,7 @@
 #include "log/install_log.h"
 #include "upgrade/upgrade.h"
 #include "util/files.h"
+#include "util/handles.h"
 
 namespace {
 
@@ -21,21 +22,6 @@ bool IsCertificate(const wchar_t* name) {
         if (EndsWithExtension(name, ext)) return true;
     return false;
 }
-
-class FindHandle {
-public:
-    FindHandle(const std::wstring& pattern, WIN32_FIND_DATAW* data) : h_(FindFirstFileW(pattern.c_str(), data)) {}
-    ~FindHandle() {
-        if (h_ != INVALID_HANDLE_VALUE) FindClose(h_);
-    }
-    FindHandle(const FindHandle&) = delete;
-    FindHandle& operator=(const FindHandle&) = delete;
-    bool ok() const { return h_ != INVALID_HANDLE_VALUE; }
-    bool Next(WIN32_FIND_DATAW* data) { return FindNextFileW(h_, data) != 0; }
-
-private:
-    HANDLE h_;
-};
 
 }  // namespace
 
@@ -89,7 +75,7 @@ int DeleteEntry(const std::wstring& path, const wchar_t* name, DWORD listed, con
     if (!handle) return -1;
 
     WIN32_FIND_DATAW entry;
-    FindHandle find(path + L"\\*.*", &entry);
+    FindHandle find((path + L"\\*.*").c_str(), &entry);
     for (bool more = find.ok(); more; more = find.Next(&entry)) {
         if (wcscmp(entry.cFileName, L".") == 0 || wcscmp(entry.cFileName, L"..") == 0) continue;
         std::wstring child = path + L"\\" + entry.cFileName;

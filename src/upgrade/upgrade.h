@@ -9,15 +9,30 @@
 
 bool CreateBackupPath();
 bool GetBackupPath(XString* path);
+
+// Where a save records what it saved, so that its restore takes back only
+// that copy: the backup directory is the temporary one, where any local user
+// can plant files.
+// - kInContainer: an immediate handler saves and a deferred one restores
+//   (OnFirstBefore, OnFirstAfter). The entry reaches the restore in the
+//   container as CustomActionData, which only installer properties make.
+// - kOnMachine: one deferred handler saves for the next (OnMaintBefore and
+//   OnMaintAfter, OnRemoveBefore and OnRemoveAfter), and a deferred handler
+//   cannot hand container entries on. A volatile value under
+//   HKEY_LOCAL_MACHINE, which only SYSTEM and administrators can write and a
+//   restart forgets; the restore deletes it.
+enum class SaveRecord { kInContainer, kOnMachine };
+
 // Saves (restore 0) or restores (restore 1) directory + name through the
 // backup directory; `directory` ends with a backslash. Nonzero on success.
-int BackupOldFile(const XString& directory, const XString& name, int restore);
+int BackupOldFile(const XString& directory, const XString& name, int restore, SaveRecord record);
+// userc.c: only the maintenance handlers save and restore it, both deferred.
 bool HandleOldConfigFiles(XString installDir, int restore);
 bool StoreOldFiles();
 bool RestoreOldFiles();
 bool IsEntrustINIexist();
-bool StoreEntrustINI();
-bool RestoreEntrustINI();
+bool StoreEntrustINI(SaveRecord record);
+bool RestoreEntrustINI(SaveRecord record);
 void GetCustomFileSubDir(const XString& fileName, XString* subDir);
 void CreateClientSubDirs(const XString& installDir);
 

@@ -53,16 +53,29 @@ BOOL HV_DeleteFile(XString path) { return LoggedDelete(L"HV_DeleteFile", DeleteF
 
 BOOL HV_DeleteDir(XString path) { return LoggedDelete(L"HV_DeleteDir", RemoveDirectoryW, L"dir", path); }
 
-BOOL HV_CopyFile(XString source, XString destination) {
+namespace {
+
+BOOL LoggedCopy(XString source, XString destination, BOOL failIfExists) {
     source = Wide(source);
     destination = Wide(destination);
-    BOOL ok = CopyFileW(source.wvalue(), destination.wvalue(), FALSE);
+    BOOL ok = CopyFileW(source.wvalue(), destination.wvalue(), failIfExists);
     if (ok)
         LogMessage(0, L"HV_CopyFile", L"Successfuly copied <%s> to <%s>", source.wvalue(), destination.wvalue());
     else
-        LogMessage(GetLastError(), L"HV_CopyFile", L"failed to copy <%s> to <%s>", source.wvalue(),
-                   destination.wvalue());
+        LogFailedCopy(GetLastError(), source, destination);
     return ok;
+}
+
+}  // namespace
+
+BOOL HV_CopyFile(XString source, XString destination) { return LoggedCopy(source, destination, FALSE); }
+
+BOOL HV_CopyFileToNew(XString source, XString destination) { return LoggedCopy(source, destination, TRUE); }
+
+void LogFailedCopy(DWORD error, XString source, XString destination) {
+    source = Wide(source);
+    destination = Wide(destination);
+    LogMessage(error, L"HV_CopyFile", L"failed to copy <%s> to <%s>", source.wvalue(), destination.wvalue());
 }
 
 int GetExpandedShortPath(const wchar_t* path, wchar_t* out) {

@@ -14,6 +14,10 @@ int Tamber_ExpandEnvironmentStrings(XString& text);
 BOOL HV_DeleteFile(XString path);
 BOOL HV_DeleteDir(XString path);  // an empty directory only
 BOOL HV_CopyFile(XString source, XString destination);
+// The same, but only where no file or link of that name exists.
+BOOL HV_CopyFileToNew(XString source, XString destination);
+// The line HV_CopyFile writes when a copy fails with `error`.
+void LogFailedCopy(DWORD error, XString source, XString destination);
 
 XString GetWinDir();
 // The Windows directory as 8-bit text ending with a backslash: the short form
@@ -35,6 +39,30 @@ constexpr int kShortPathChars = 256;
 // Expands `path` and writes its short form into `out` (kShortPathChars):
 // 0, or -1 when either step fails or does not fit.
 int GetExpandedShortPath(const wchar_t* path, wchar_t* out);
+
+// --- Copies saved into the temporary directory ---
+
+// A copy that a run saves into the temporary directory and takes back later.
+// Any local user can plant files there, and the deferred handlers that take
+// copies back run as SYSTEM: a restore uses only a copy that the same run
+// recorded as saved, that is a plain file with one link, and that SYSTEM,
+// Administrators or the account that saved it owns.
+struct SavedCopy {
+    XString path;   // empty: nothing was saved
+    XString saver;  // the saving account's SID, as text
+};
+// The account the calling thread runs as, as SID text; empty when unknown.
+XString CurrentAccountSid();
+// An account's SID as text ("S-1-5-18"); empty when there is none.
+XString SidText(PSID sid);
+
+enum class SavedCopyState { kMissing, kRefused, kTrusted };
+// Opens the file at `path` for its restore and holds it so that nobody can
+// write or delete it meanwhile (release it before deleting the copy).
+// kMissing: nothing is there (GetLastError says why); kRefused: what is
+// there is not what `record` vouches for, and one line under `label` says
+// what was found and that it is not restored; kTrusted: restore it.
+SavedCopyState OpenSavedCopy(const wchar_t* label, const SavedCopy& record, XString path, KernelHandle* held);
 
 // --- Links: what a handler running as SYSTEM must not follow into a place a
 // user chose. These never log: the install log itself depends on them. ---

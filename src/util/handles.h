@@ -42,10 +42,15 @@ private:
 struct MsiCloser { void operator()(MSIHANDLE h) const { MsiCloseHandle(h); } };
 struct FileCloser { void operator()(FILE* f) const { fclose(f); } };
 struct RegCloser { void operator()(HKEY k) const { RegCloseKey(k); } };
+struct LocalCloser { void operator()(void* p) const { LocalFree(p); } };
 
 using MsiHandle = UniqueHandle<MSIHANDLE, MsiCloser, 0>;
 using FileStream = UniqueHandle<FILE*, FileCloser, nullptr>;
 using RegKey = UniqueHandle<HKEY, RegCloser, nullptr>;
+// What the system allocated for the caller with LocalAlloc (security
+// descriptors, SID texts).
+template <typename T>
+using LocalMemory = UniqueHandle<T*, LocalCloser, nullptr>;
 
 // Kernel handles use INVALID_HANDLE_VALUE or null as "none" depending on the API.
 class KernelHandle {
@@ -70,4 +75,20 @@ public:
 
 private:
     HANDLE h_ = INVALID_HANDLE_VALUE;
+};
+
+// A directory listing; FindFirstFileW fills the first entry.
+class FindHandle {
+public:
+    FindHandle(const wchar_t* pattern, WIN32_FIND_DATAW* data) : h_(FindFirstFileW(pattern, data)) {}
+    ~FindHandle() {
+        if (h_ != INVALID_HANDLE_VALUE) FindClose(h_);
+    }
+    FindHandle(const FindHandle&) = delete;
+    FindHandle& operator=(const FindHandle&) = delete;
+    bool ok() const { return h_ != INVALID_HANDLE_VALUE; }
+    bool Next(WIN32_FIND_DATAW* data) { return FindNextFileW(h_, data) != 0; }
+
+private:
+    HANDLE h_;
 };

@@ -3,6 +3,14 @@
 # maintenance dialog with its preset, an overwrite chosen there, and the
 # boxes that a simplified package and a pending restart bring up, each
 # followed by the end dialog's text.
+#
+# What Wine cannot show here: the library's boxes reach the engine as
+# warnings (MsiProcessMessage), which Wine shows as a plain message box titled
+# "Windows Installer" instead of the package's ErrorDialog. And the error and
+# fatal-exit boxes of the library's external UI handler never appear: Wine
+# runs custom actions in a separate server process, so the handler that a
+# custom action installs there never receives the engine's messages. The
+# handler tests call it in-process instead.
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/display.sh"
 source "$(dirname "$0")/wizard.sh"

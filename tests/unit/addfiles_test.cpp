@@ -1,13 +1,43 @@
 // Customised files carried in the Binary table: row names mapped to file
-// names, and the deferred copy refusing without its temporary directory.
+// names, the extraction into a directory of its own, and the deferred copy
+// taking only what the extraction mapped.
 #include <doctest.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "addfiles/addfiles.h"
+#include "deferred/deferred.h"
 #include "events/frame.h"
 #include "harness.h"
+#include "session/session.h"
+
+namespace {
+
+// The next directory names of the extraction, taken in advance by a local
+// user: _wtmpnam counts its names ("\s<pid>.<count>", base 32) per process.
+struct TakenNames {
+    explicit TakenNames(int count) {
+        wchar_t buffer[MAX_PATH] = L"";
+        const std::wstring mine = _wtmpnam(buffer);
+        const size_t dot = mine.rfind(L'.'), slash = mine.rfind(L'\\');
+        for (long n = wcstol(mine.c_str() + dot + 1, nullptr, 32) + 1; dirs.size() <= size_t(count); ++n) {
+            std::wstring digits;
+            for (long rest = n; rest > 0 || digits.empty(); rest /= 32)
+                digits.insert(digits.begin(), L"0123456789abcdefghijklmnopqrstuv"[rest % 32]);
+            dirs.push_back(TempDir() + mine.substr(slash + 1, dot - slash) + digits);
+        }
+        for (int i = 0; i < count; ++i) CreateDirectoryW(dirs[i].c_str(), nullptr);
+        WriteFileBytes(dirs[0] + L"\\planted.txt", "planted");
+    }
+    std::vector<std::wstring> dirs;  // the taken names, then the next one
+};
+
+const std::string kStore = "<StoreAdditionalFileFromBinaryTable> ", kCopy = "<InstallAdditionalFileFromBinaryTable> ";
+
+}  // namespace
 
 TEST_CASE("Binary row names map to installed file names") {
     const std::pair<const wchar_t*, const wchar_t*> cases[] = {
@@ -27,4 +57,63 @@ TEST_CASE("without a temporary directory nothing is copied") {
     BindSession(pkg.Session());
     CHECK(InstallAdditionalFileFromBinaryTable(L"C:\\Inst\\") == 1);
     UnbindSession();
+}
+
+TEST_CASE("additional files go into a directory of their own and only they are copied") {
+    const TakenNames taken(2);
+    const std::wstring inst = TempDir() + L"Inst\\", fresh = taken.dirs[2];
+    CreateDirectoryW(inst.c_str(), nullptr);
+    CreateDirectoryW((inst + L"database").c_str(), nullptr);
+    const char* const leaving[] = {"..\\evil.txt", "C:evil.txt", "sub/evil.txt"};
+    TestPackage pkg;
+    pkg.Property(L"UILevel", L"2").Binary(L"HVINSTADDINT_userc_c", "sites");
+    for (const char* name : leaving) pkg.Binary(Widen(std::string("HVINSTADDEXT_") + name), "evil");
+    BindSession(pkg.Session());
+    Property_table_to_CAD();  // as OnBegin does: the container holds every property
+    LogCapture log;
+    CHECK(StoreAdditionalFileFromBinaryTable() == ERROR_SUCCESS);
+    for (int i = 0; i < 2; ++i)
+        CHECK(log.Contains(kStore + "Temporary directory " + Narrow(taken.dirs[i]) +
+                           " already exists; not using it, trying another name"));
+    CHECK(pkg.Get(L"AddFilesTempDir") == fresh);
+    for (const char* name : leaving)
+        CHECK(log.Contains(kCopy + "Refused BinaryFileName=HVINSTADDEXT_" + name + ": its file name " + name +
+                           " would leave its folder; not extracted"));
+    // Planted where anyone may write, one named after a property the container holds.
+    REQUIRE_FALSE(FileExists(fresh + L"\\0.tmp"));
+    for (const wchar_t* name : {L"UILevel", L"0.tmp"}) WriteFileBytes(fresh + L"\\" + name, "planted");
+    SetUseCAD(1);  // the copy runs deferred, from the container
+    CHECK(InstallAdditionalFileFromBinaryTable(inst.c_str()) == 0);
+    UnbindSession();
+    CHECK(ReadFileBytes(inst + L"database\\userc.c") == "sites");
+    for (const char* name : {"UILevel", "0.tmp"})
+        CHECK(log.Contains(kCopy + "Skipped " + name + " in " + Narrow(fresh) +
+                           ": this installation did not extract it; not copied"));
+    for (const wchar_t* name : {L"2", L"0.tmp", L"planted.txt", L"..\\evil.txt", L"evil.txt", L"sub"})
+        CHECK_FALSE(FileExists(inst + name));
+}
+
+TEST_CASE("with every directory name taken nothing is extracted and no directory is handed on") {
+    const TakenNames taken(10);
+    const std::wstring foreign = TempDir() + L"Foreign";  // on the command line, or left from another run
+    TestPackage pkg;
+    pkg.Property(L"AddFilesTempDir", foreign).Binary(L"HVINSTADDINT_userc_c", "sites");
+    BindSession(pkg.Session());
+    Property_table_to_CAD();
+    LogCapture log;
+    CHECK(StoreAdditionalFileFromBinaryTable() == 1);
+    UnbindSession();
+    const std::vector<std::string> lines = log.Messages();
+    CHECK(std::count_if(lines.begin(), lines.end(), [](const std::string& l) {
+              return l.find(kStore + "Temporary directory ") == 0 && l.find(" already exists;") != std::string::npos;
+          }) == 9);
+    CHECK(log.Contains(kStore + "Failed to create a temporary directory " + Narrow(taken.dirs[9]) + " (rc=17)"));
+    CHECK(log.Contains(kStore + "Ignoring AddFilesTempDir=" + Narrow(foreign) +
+                       ": this run did not create it; it will not be deleted"));
+    CHECK_FALSE(log.Contains("BinaryFileName="));
+    CHECK_FALSE(FileExists(taken.dirs[10]));
+    // What the deferred handlers receive: an empty directory, which OnAfterCommon does not delete.
+    const std::wstring crossing = pkg.Get(L"ALLCADPROPS");
+    CHECK(crossing.find(L"[[AddFilesTempDir=]]|") != std::wstring::npos);
+    CHECK(crossing.find(foreign) == std::wstring::npos);
 }

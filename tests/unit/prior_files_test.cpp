@@ -61,17 +61,66 @@ TEST_CASE("entrust.ini is not kept when the package overwrites it or it is absen
     {
         Session session({{L"OverwriteEntINI", L"1"}});
         WriteFileBytes(ini, "user's");
-        CHECK(StoreEntrustINI());
+        CHECK(StoreEntrustINI(SaveRecord::kInContainer));
         CHECK_FALSE(FileExists(saved));
         WriteFileBytes(ini, "package's");
-        CHECK(RestoreEntrustINI());
+        CHECK(RestoreEntrustINI(SaveRecord::kInContainer));
         CHECK(ReadFileBytes(ini) == "package's");
     }
     Session session;
     DeleteFileW(ini.c_str());
     DeleteFileW(saved.c_str());
-    CHECK(StoreEntrustINI());
-    CHECK_FALSE(RestoreEntrustINI());
+    CHECK(StoreEntrustINI(SaveRecord::kInContainer));
+    CHECK_FALSE(RestoreEntrustINI(SaveRecord::kInContainer));
+}
+
+// Under Wine the one user runs every handler and owns every file, so the
+// owner test is driven through a record that names another saver.
+TEST_CASE("a copy is restored only as this run saved it") {
+    const std::wstring ini = std::wstring(GetWinDir().wvalue()) + L"entrust.ini";
+    const std::wstring saved = TempDir() + L"BackupOfAnOldFile_entrust.ini";
+    const std::string found = "BackupOfAnOldFile_entrust.ini in " + Narrow(TempDir()) + " ";
+    const std::string notSaved = "<BackupOldFile> " + found + "was not saved by this run; it is not restored";
+    Session session;
+    for (SaveRecord where : {SaveRecord::kInContainer, SaveRecord::kOnMachine}) {
+        WriteFileBytes(ini, "user's");
+        REQUIRE(StoreEntrustINI(where));
+        WriteFileBytes(ini, "package's");
+        CHECK(RestoreEntrustINI(where));
+        CHECK(ReadFileBytes(ini) == "user's");
+        CHECK_FALSE(FileExists(saved));
+        // The record went with the copy: a file planted since stays where it is.
+        WriteFileBytes(saved, "planted");
+        LogCapture log;
+        CHECK_FALSE(RestoreEntrustINI(where));
+        CHECK(ReadFileBytes(ini) == "user's");
+        CHECK(log.Contains(notSaved));
+    }
+    CHECK_FALSE(HklmKeyExists(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Varnet_SavedCopies"));
+
+    // Saved by a deferred handler for the next, the copy is not vouched for by
+    // the container; nor a copy with a second name.
+    for (bool link : {false, true}) {
+        WriteFileBytes(ini, "user's");
+        REQUIRE(StoreEntrustINI(SaveRecord::kOnMachine));
+        if (link) REQUIRE(CreateHardLinkW((TempDir() + L"elsewhere").c_str(), saved.c_str(), nullptr));
+        WriteFileBytes(ini, "package's");
+        LogCapture log;
+        CHECK_FALSE(RestoreEntrustINI(link ? SaveRecord::kOnMachine : SaveRecord::kInContainer));
+        CHECK(ReadFileBytes(ini) == "package's");
+        CHECK(log.Contains(link ? "<BackupOldFile> " + found + "has 2 links, not one; it is not restored" : notSaved));
+    }
+
+    DeleteFileW((TempDir() + L"elsewhere").c_str());
+    KernelHandle held;
+    LogCapture log;
+    CHECK(OpenSavedCopy(L"Owner", SavedCopy{saved.c_str(), L"S-1-5-32-545"}, saved.c_str(), &held) ==
+          SavedCopyState::kRefused);
+    CHECK(log.Contains("<Owner> " + found + "is owned by " + Narrow(CurrentAccountSid().wvalue()) +
+                       ", not by SYSTEM, Administrators or the account that saved it; it is not restored"));
+    CHECK(OpenSavedCopy(L"Owner", SavedCopy{saved.c_str(), CurrentAccountSid()}, saved.c_str(), &held) ==
+          SavedCopyState::kTrusted);
+    CHECK_FALSE(DeleteFileW(saved.c_str()));  // held: nobody can delete it meanwhile
 }
 
 TEST_CASE("the launcher flag is the text 1 or the number 1") {
