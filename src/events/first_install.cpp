@@ -122,6 +122,7 @@ UINT OnFirstAfterSteps() {
     StepProgressBar(g_hMsi);
     XString installDir;
     GetTargetPath(L"INSTALLDIR", &installDir);
+    if (!LockInstallDir(kLabelAfter, installDir)) return ERROR_INSTALL_FAILURE;
 
     PrepareInstallDir(installDir);
     StepProgressBar(g_hMsi);

@@ -111,6 +111,9 @@ UINT OnMainPrologueSteps() {
 }
 
 UINT OnMaintBeforeSteps() {
+    // The old client's tools run from its directory. Read without a log
+    // line: the steps that use it log a missing path.
+    if (!LockInstallDir(kLabelBefore, GetCADValue(L"tamber_old_installed_path"))) return ERROR_INSTALL_FAILURE;
     // OnMaintAfter restores it and userc.c: a deferred handler leaves their
     // records on the machine.
     if (!StoreEntrustINI(SaveRecord::kOnMachine)) LogMessage(0, kLabelBefore, L"Failed to save entrust.ini");
@@ -134,6 +137,7 @@ UINT OnMaintAfterSteps() {
 
     XString installDir;
     GetTargetPath(L"INSTALLDIR", &installDir);
+    if (!LockInstallDir(kLabelAfter, installDir)) return ERROR_INSTALL_FAILURE;
     PrepareInstallDir(installDir);
     LogMessage(0, kLabelAfter, L"Target dir is: %s", installDir.wvalue());
 

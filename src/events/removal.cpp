@@ -64,6 +64,7 @@ UINT OnRemoveBeforeSteps() {
     ShowSetupInfoById(1112, false);
 
     const XString dir = InstalledDir();
+    if (!LockInstallDir(kLabelRemove, dir)) return ERROR_INSTALL_FAILURE;
     RunUninstallScripts(dir);
     CopyAndWriteToRegEraseExeForAfterRebbot(dir);
     LogMessage(0, kLabelRemove, L"Target dir is: %s", dir.wvalue());
@@ -103,7 +104,9 @@ UINT OnRemoveAfterSteps() {
     XString installDir;
     GetTargetPath(L"INSTALLDIR", &installDir);
     installDir.setEncoding(XString::Unicode);
-    DeleteDirTree(installDir.wvalue());
+    // The removal is done but for this: a tree that another account can
+    // replace is left rather than followed.
+    if (LockInstallDir(kLabelRemoveAfter, installDir)) DeleteDirTree(installDir.wvalue());
     DeleteClientSystemFiles();
     RemoveProgramShortcuts();
     return ERROR_SUCCESS;

@@ -48,7 +48,9 @@ UINT WithCacheCleaning(UINT result, const std::wstring& dir, const wchar_t* fail
     return result;
 }
 
-// Writes bin\bdinst.bat and runs VN_SMS.exe on it.
+// Writes bin\bdinst.bat and runs VN_SMS.exe on it. The batch keeps a list
+// in %TMP%, which for SYSTEM any user can rewrite between the lines that
+// write and read it: VN_SMS.exe gets a TMP of its own.
 UINT RunBatch(const wchar_t* logFormat, const std::wstring& dir, const std::vector<std::wstring>& lines) {
     XString batch = XString(dir.c_str()) + L"bin\\bdinst.bat";
     batch.setEncoding(XString::Ascii);
@@ -61,8 +63,18 @@ UINT RunBatch(const wchar_t* logFormat, const std::wstring& dir, const std::vect
     if (n == 0 || n >= static_cast<DWORD>(kCommandChars)) shortBatch[0] = 0;
     XString log = GetInstallLogPath();
     log.setEncoding(XString::Unicode);
-    return Run(logFormat, true, L"\"%s\\bin\\VN_SMS.exe\"  -b -n -l -f \"%s\" -p %S", dir.c_str(), log.wvalue(),
-               shortBatch);
+    wchar_t command[kCommandChars];
+    if (!FormatCommandLine(command, kLabel, L"\"%s\\bin\\VN_SMS.exe\"  -b -n -l -f \"%s\" -p %S", dir.c_str(),
+                           log.wvalue(), shortBatch))
+        return kRunNotStarted;
+    LogMessage(0, kLabel, logFormat, command);
+    PrivateTempDir temp;
+    if (!temp) {
+        LogMessage(temp.Error(), kLabel, L"No temporary directory that only SYSTEM and the Administrators can write "
+                                         L"could be made; VN_SMS.exe and the batch file are not run");
+        return kRunNotStarted;
+    }
+    return Tamber_RunProcess(command, true, temp.Environment().c_str());
 }
 
 // Formats each batch line; false when one would not fit.

@@ -4,15 +4,38 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "util/xstring.h"
 
 constexpr UINT kRunNotStarted = 82;
 constexpr int kCommandChars = 256;
 
 // Runs a command hidden; with `wait`, waits for it and appends its output to
-// the install log. 0 started (and waited for), 82 not started.
-UINT TamberCreateProcess(const wchar_t* commandLine, bool wait);
-UINT Tamber_RunProcess(const wchar_t* commandLine, bool wait);
+// the install log. 0 started (and waited for), 82 not started. Without an
+// `environment` block the child gets this process's.
+UINT TamberCreateProcess(const wchar_t* commandLine, bool wait, const wchar_t* environment = nullptr);
+UINT Tamber_RunProcess(const wchar_t* commandLine, bool wait, const wchar_t* environment = nullptr);
+
+// A temporary directory for a child run as SYSTEM, whose own one any user can
+// write: made fresh below the Windows directory, writable only by SYSTEM and
+// the Administrators, and removed with its contents when this goes.
+class PrivateTempDir {
+public:
+    PrivateTempDir();
+    ~PrivateTempDir();
+    PrivateTempDir(const PrivateTempDir&) = delete;
+    PrivateTempDir& operator=(const PrivateTempDir&) = delete;
+    explicit operator bool() const { return !path_.empty(); }
+    const std::wstring& Path() const { return path_; }
+    DWORD Error() const { return error_; }  // why it could not be made
+    // This process's environment block with TMP and TEMP naming the directory.
+    std::wstring Environment() const;
+
+private:
+    std::wstring path_;
+    DWORD error_ = 0;
+};
 UINT RunInstallScripts(const XString& installDir);
 UINT RunUninstallScripts(const XString& installDir);
 

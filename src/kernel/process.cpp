@@ -1,3 +1,6 @@
+#include <windows.h>
+#include <sddl.h>
+
 #include <cstdarg>
 #include <cwchar>
 #include <string>
@@ -7,6 +10,9 @@
 #include "log/install_log.h"
 #include "session/session.h"
 #include "system/system.h"
+#include "upgrade/upgrade.h"
+#include "util/files.h"
+#include "util/handles.h"
 
 namespace {
 
@@ -14,6 +20,12 @@ const wchar_t kLabelCreate[] = L"TamberCreateProcess";
 const wchar_t kLabelRun[] = L"Tamber_RunProcess";
 const wchar_t kLabelScripts[] = L"Drivers Controller";
 const wchar_t kInstallerVariable[] = L"HV_MSI_INSTALLER";
+// Full access for SYSTEM and the Administrators, nothing inherited from the
+// Windows directory.
+const wchar_t kPrivateDacl[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+const wchar_t kPrivatePrefix[] = L"TamberTmp";
+const wchar_t* const kTempVariables[] = {L"TEMP", L"TMP"};
+constexpr int kPrivateDirTries = 16;
 
 // Builds and logs the script runner's line for `mode`.
 bool ScriptCommand(const XString& dir, const wchar_t* mode, wchar_t (&command)[kCommandChars]) {
@@ -51,7 +63,7 @@ bool FormatCommandLine(wchar_t (&command)[kCommandChars], const wchar_t* label, 
     return fits;
 }
 
-UINT TamberCreateProcess(const wchar_t* commandLine, bool wait) {
+UINT TamberCreateProcess(const wchar_t* commandLine, bool wait, const wchar_t* environment) {
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;  // 68 bytes in the shipped 32-bit build
     startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
@@ -63,8 +75,9 @@ UINT TamberCreateProcess(const wchar_t* commandLine, bool wait) {
     std::wstring writable(commandLine);
     PROCESS_INFORMATION process = {};
     UINT result = kRunNotStarted;
-    if (CreateProcessW(nullptr, &writable[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                       &process)) {
+    if (CreateProcessW(nullptr, &writable[0], nullptr, nullptr, TRUE,
+                       CREATE_NO_WINDOW | (environment ? CREATE_UNICODE_ENVIRONMENT : 0),
+                       const_cast<wchar_t*>(environment), nullptr, &startup, &process)) {
         result = wait ? WaitForSingleObject(process.hProcess, INFINITE) : 0;
         CloseHandle(process.hProcess);
         CloseHandle(process.hThread);
@@ -76,7 +89,7 @@ UINT TamberCreateProcess(const wchar_t* commandLine, bool wait) {
     return result;
 }
 
-UINT Tamber_RunProcess(const wchar_t* commandLine, bool wait) {
+UINT Tamber_RunProcess(const wchar_t* commandLine, bool wait, const wchar_t* environment) {
     if (!commandLine) return static_cast<UINT>(-1);
     wchar_t command[kCommandChars] = {};
     wcsncpy(command, commandLine, kCommandChars - 1);
@@ -85,7 +98,7 @@ UINT Tamber_RunProcess(const wchar_t* commandLine, bool wait) {
         LogMessage(0, kLabelRun, L"The command line has %d characters; only the first %d are run",
                    static_cast<int>(length), kCommandChars - 1);
     LogMessage(0, kLabelRun, L"running command: <%s>", command);
-    UINT result = TamberCreateProcess(command, wait);
+    UINT result = TamberCreateProcess(command, wait, environment);
     LogMessage(0, kLabelRun, L"command returned with: <%x>", result);
     return result;
 }
@@ -115,4 +128,54 @@ UINT RunUninstallScripts(const XString& installDir) {
     UINT result = Tamber_RunProcess(command, true);
     ShowSetupInfo(L"", false);
     return result;
+}
+
+PrivateTempDir::PrivateTempDir() {
+    LocalMemory<void> descriptor;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kPrivateDacl, SDDL_REVISION_1, descriptor.out(), nullptr)) {
+        error_ = GetLastError();
+        return;
+    }
+    SECURITY_ATTRIBUTES security = {sizeof security, descriptor.get(), FALSE};
+    const std::wstring windows = Wide(GetWinDir()).wvalue();
+    error_ = ERROR_PATH_NOT_FOUND;
+    // Only a directory made here and now will do: one that exists is anyone's.
+    for (int i = 0; !windows.empty() && i < kPrivateDirTries && error_ != 0; ++i) {
+        std::wstring path = windows + kPrivatePrefix + std::to_wstring(GetCurrentProcessId()) + L"." + std::to_wstring(i);
+        if (CreateDirectoryW(path.c_str(), &security)) {
+            path_ = path;
+            error_ = 0;
+        } else {
+            error_ = GetLastError();
+            if (error_ != ERROR_ALREADY_EXISTS) break;
+        }
+    }
+}
+
+PrivateTempDir::~PrivateTempDir() {
+    if (!path_.empty()) DeleteDirTree(path_.c_str());
+}
+
+std::wstring PrivateTempDir::Environment() const {
+    std::wstring block;
+    bool set[2] = {false, false};
+    auto append = [&block](const std::wstring& entry) { block.append(entry).push_back(L'\0'); };
+    wchar_t* current = GetEnvironmentStringsW();
+    // In place, so that the block stays in the order Windows keeps it.
+    for (const wchar_t* entry = current; entry && *entry; entry += wcslen(entry) + 1) {
+        bool replaced = false;
+        for (int i = 0; i < 2; ++i) {
+            const size_t n = wcslen(kTempVariables[i]);
+            if (_wcsnicmp(entry, kTempVariables[i], n) == 0 && entry[n] == L'=') {
+                append(std::wstring(kTempVariables[i]) + L"=" + path_);
+                set[i] = replaced = true;
+            }
+        }
+        if (!replaced) append(entry);
+    }
+    if (current) FreeEnvironmentStringsW(current);
+    for (int i = 0; i < 2; ++i)
+        if (!set[i]) append(std::wstring(kTempVariables[i]) + L"=" + path_);
+    block.push_back(L'\0');
+    return block;
 }

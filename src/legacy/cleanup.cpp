@@ -8,10 +8,13 @@
 
 #include "kernel/kernel.h"
 #include "legacy/legacy.h"
+#include "log/install_log.h"
+#include "regdb/regdb.h"
 #include "util/handles.h"
 
 namespace {
 
+const wchar_t kLabel[] = L"addreg_DeleteRegistryOnUninstall";
 const char kClientKey[] = "SOFTWARE\\Halvora\\VARNET";
 const char kKeptSubkey[] = "SCV";
 const char kOldFirewallKey[] = "SOFTWARE\\Halvora\\BD1";
@@ -35,10 +38,17 @@ std::string Format(const char* format, const char* a, const char* b = "", const 
     return text;
 }
 
-// Deletes a key and everything below it: 0, or -1.
+// The library's text conversion, for the names in the log and the wide calls.
+XString Widened(const char* text) { return XString(text).setEncoding(XString::Unicode); }
+
+// Deletes a key and everything below it: 0, or -1. Each key is opened itself:
+// a registry link is deleted as a link, never what it leads to.
 int DeleteTree(HKEY parent, const char* subKey) {
     RegKey key;
-    if (RegOpenKeyExA(parent, subKey, 0, KEY_ALL_ACCESS, key.out()) != ERROR_SUCCESS) return -1;
+    if (RegOpenKeyExA(parent, subKey, REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, key.out()) != ERROR_SUCCESS) return -1;
+    LONG unlinked = ERROR_SUCCESS;
+    if (DeletedAsLink(key.get(), kLabel, Widened(subKey).wvalue(), &unlinked))
+        return unlinked == ERROR_SUCCESS ? 0 : -1;
     DWORD index = 0;
     for (int i = 0; i < kMaxDeleteIterations; ++i) {
         char name[MAX_PATH];
@@ -46,8 +56,7 @@ int DeleteTree(HKEY parent, const char* subKey) {
         if (result == ERROR_NO_MORE_ITEMS) break;
         if (result != ERROR_SUCCESS || DeleteTree(key.get(), name) != 0) ++index;  // leave it, look further
     }
-    key.reset();
-    return RegDeleteKeyA(parent, subKey) == ERROR_SUCCESS ? 0 : -1;
+    return DeleteOpenKey(key.get()) == ERROR_SUCCESS ? 0 : -1;
 }
 
 // Walks the subkeys of `key`; `remove` says which go. A subkey that cannot be
@@ -195,11 +204,14 @@ void addreg_DeleteRegistryOnUninstall() {
     }
     plugins.reset();
 
+    // The users' keys are opened without following a link on the way: a user
+    // may have made one lead to a machine key.
     if (win9x) {
         RegDeleteKeyA(HKEY_USERS, kDefaultUserKey);
     } else {
         RegKey defaultUser;
-        if (RegOpenKeyExA(HKEY_USERS, kDefaultUserKey, 0, KEY_ALL_ACCESS, defaultUser.out()) == ERROR_SUCCESS)
+        if (OpenKeyWithoutLinks(HKEY_USERS, Widened(kDefaultUserKey).wvalue(), KEY_ALL_ACCESS, &defaultUser) ==
+            ERROR_SUCCESS)
             PruneSubkeys(defaultUser.get(), [](const char*) { return true; });
     }
 
@@ -211,8 +223,8 @@ void addreg_DeleteRegistryOnUninstall() {
         char hive[MAX_PATH];
         if (RegEnumKeyA(HKEY_USERS, index, hive, MAX_PATH) != ERROR_SUCCESS) break;
         RegKey halvora;
-        if (RegOpenKeyExA(HKEY_USERS, Format("%s\\Software\\Halvora", hive).c_str(), 0, KEY_ALL_ACCESS,
-                          halvora.out()) == ERROR_SUCCESS)
+        if (OpenKeyWithoutLinks(HKEY_USERS, Widened(Format("%s\\Software\\Halvora", hive).c_str()).wvalue(),
+                                KEY_ALL_ACCESS, &halvora) == ERROR_SUCCESS)
             DeleteTree(halvora.get(), "Varnet");
     }
 }

@@ -9,8 +9,10 @@
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <utility>
 
 #include "session/session.h"
+#include "util/files.h"
 #include "util/handles.h"
 
 namespace {
@@ -19,6 +21,7 @@ constexpr int kLineChars = 512;
 constexpr DWORD kTempPathChars = 1000;
 const wchar_t kDirName[] = L"HVInstLog";
 const wchar_t kFileName[] = L"install_varnet_R33.elg";
+const wchar_t kLabel[] = L"LogMessage";
 const wchar_t kHashes[] = L"######################################################################";
 const wchar_t* const kMonths[] = {L"Jan", L"Feb", L"Mar", L"Apr", L"May", L"Jun",
                                   L"Jul", L"Aug", L"Sep", L"Oct", L"Nov", L"Dec"};
@@ -61,6 +64,8 @@ public:
         _snwprintf(dir, sizeof dir / sizeof dir[0], L"%s%s", temp, kDirName);
         dir[sizeof dir / sizeof dir[0] - 1] = 0;
         _wmkdir(dir);  // usually there already
+        temp_ = temp;
+        dir_ = dir;
         path_ = XString(temp) + kDirName + L"\\" + kFileName;
     }
     ~InstallLog() { CloseChildOutputHandle(); }
@@ -72,10 +77,16 @@ public:
     bool Mirroring() const { return mirroring_; }
 
 private:
+    KernelHandle Open(DWORD access, SECURITY_ATTRIBUTES* security, std::wstring* refusal);
+    void ReportRefusal(const std::wstring& refusal);
     void Mirror(const wchar_t* line);
 
     KernelHandle childHandle_;
+    KernelHandle dirHandle_;  // HVInstLog, once checked
     XString path_;
+    std::wstring temp_, dir_;
+    std::wstring expectedFile_;  // the file's final path; empty where the system cannot tell
+    std::wstring reported_;     // the refusal last reported, until a line is written again
     bool mirroring_ = false;
 };
 
@@ -116,11 +127,59 @@ void InstallLog::Mirror(const wchar_t* line) {
     mirroring_ = false;
 }
 
+// The temporary directory is SYSTEM's for the deferred handlers, and any
+// user may write there: HVInstLog or the file may be a link, a junction or a
+// second name of a file the user chose. Each level is opened itself and
+// checked through its handle, and the line goes through the file's handle.
+// HVInstLog is checked once and then held without delete sharing, so it
+// cannot be renamed or replaced while the library is loaded.
+KernelHandle InstallLog::Open(DWORD access, SECURITY_ATTRIBUTES* security, std::wstring* refusal) {
+    LinkFinding finding;
+    if (!dirHandle_) {
+        KernelHandle temp(CreateFileW(temp_.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                      FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        KernelHandle dir = OpenWithoutLinks(dir_, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
+                                            FILE_FLAG_BACKUP_SEMANTICS, FinalPath(temp.get(), kDirName), &finding);
+        if (finding) *refusal = dir_ + L" " + finding.text;
+        if (!dir || finding) return {};
+        expectedFile_ = FinalPath(dir.get(), kFileName);
+        dirHandle_ = std::move(dir);
+    }
+    // Created only where no name exists yet, so never through a link that
+    // leads nowhere; the last try covers a file made in between.
+    for (DWORD creation : {OPEN_EXISTING, CREATE_NEW, OPEN_EXISTING}) {
+        KernelHandle file = OpenWithoutLinks(path_.wvalue(), access | FILE_READ_ATTRIBUTES,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, creation, FILE_ATTRIBUTE_NORMAL,
+                                             expectedFile_, &finding, security);
+        if (finding) {
+            *refusal = std::wstring(path_.wvalue()) + L" " + finding.text;
+            return {};
+        }
+        if (file) return file;
+    }
+    return {};
+}
+
+// The log cannot log its own refusal: that goes to the debugger and the
+// installer's log, once until a line reaches the file again. Set before it is
+// mirrored, so a line logged meanwhile does not report it again.
+void InstallLog::ReportRefusal(const std::wstring& refusal) {
+    if (refusal == reported_) return;
+    reported_ = refusal;
+    LineBuilder line;
+    AppendTimeStamp(line);
+    line.AppendF(L"<%s> %s; its lines go only to the debugger and the installer's log", kLabel, refusal.c_str());
+    OutputDebugStringW(line.Text());
+    Mirror(line.Text());
+}
+
 int InstallLog::Write(DWORD errorCode, const wchar_t* label, const wchar_t* format, va_list args) {
     // Opened per line, and per call: a line logged while this one is being
-    // passed to the installer gets its own stream.
-    FileStream stream(_wfopen(path_.wvalue(), L"a+"));
-    if (!stream) {
+    // passed to the installer gets its own handle.
+    std::wstring refusal;
+    KernelHandle file = Open(FILE_APPEND_DATA, nullptr, &refusal);
+    if (!file && refusal.empty()) {
         OutputDebugStringW(L"Tamber: Failed to open log file.\n");
         return 0;
     }
@@ -132,15 +191,21 @@ int InstallLog::Write(DWORD errorCode, const wchar_t* label, const wchar_t* form
     line.AppendV(format, args);
     if (errorCode != 0) AppendErrorText(line, errorCode);
 
+    if (!file) ReportRefusal(refusal);
     OutputDebugStringW(line.Text());
     Mirror(line.Text());
+    if (!file) return 0;
+    reported_.clear();
 
-    // The file holds ANSI text; text mode turns the line feed into CR LF.
+    // ANSI text with CR LF line ends, as a text-mode stream writes it.
     int bytes = WideCharToMultiByte(CP_ACP, 0, line.Text(), -1, nullptr, 0, nullptr, nullptr);
     std::string ansi(bytes > 0 ? static_cast<size_t>(bytes) : 1, '\0');
     if (bytes > 0) WideCharToMultiByte(CP_ACP, 0, line.Text(), -1, &ansi[0], bytes, nullptr, nullptr);
-    fputs(ansi.c_str(), stream.get());
-    fputs("\n", stream.get());
+    std::string text;
+    for (const char* c = ansi.c_str(); *c; ++c) text += *c == '\n' ? std::string("\r\n") : std::string(1, *c);
+    text += "\r\n";
+    DWORD written = 0;
+    WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     return 1;
 }
 
@@ -150,13 +215,14 @@ bool InstallLog::OpenChildHandle(STARTUPINFOW* si) {
     SECURITY_ATTRIBUTES sa = {sizeof sa, &sd, TRUE};
     // Shared for reading too: a grandchild may keep the inherited handle after
     // the child ends, and the log must stay readable and appendable meanwhile.
-    HANDLE h = CreateFileW(path_.wvalue(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    SetFilePointer(h, 0, nullptr, FILE_END);
-    childHandle_.reset(h);
-    si->hStdOutput = h;
-    si->hStdError = h;
+    std::wstring refusal;
+    KernelHandle h = Open(GENERIC_WRITE, &sa, &refusal);
+    if (!refusal.empty()) ReportRefusal(refusal);
+    if (!h) return false;
+    SetFilePointer(h.get(), 0, nullptr, FILE_END);
+    si->hStdOutput = h.get();
+    si->hStdError = h.get();
+    childHandle_ = std::move(h);
     return true;
 }
 

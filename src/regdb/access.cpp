@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -10,6 +12,9 @@ namespace {
 
 const wchar_t kLabelGet[] = L"TamberRegDB::GetKeyValueEx";
 const wchar_t kLabelCreate[] = L"TamberRegDB::CreateKeyEx";
+const wchar_t kLabelDelete[] = L"RegRecursiveDeleteKey";
+const wchar_t kLabelOpen[] = L"OpenKeyWithoutLinks";
+const wchar_t kLinkValue[] = L"SymbolicLinkValue";
 constexpr DWORD kValueBytes = 8192;
 constexpr DWORD kValueNameChars = 16384;
 constexpr DWORD kKeyNameChars = 260;
@@ -98,13 +103,76 @@ void QueryKeyAndHandleValues(HKEY key, RegNameCallback callback, void* context) 
     }
 }
 
-// Value names may run to 16383 units; key names to 255.
+namespace {
+
+// The target of a key opened with REG_OPTION_OPEN_LINK that is a registry
+// link; empty for any other key.
+std::wstring RegistryLinkTarget(HKEY key) {
+    wchar_t target[kValueBytes / sizeof(wchar_t) + 1] = L"";
+    DWORD bytes = kValueBytes, type = REG_NONE;
+    if (RegQueryValueExW(key, kLinkValue, nullptr, &type, reinterpret_cast<BYTE*>(target), &bytes) != ERROR_SUCCESS ||
+        type != REG_LINK)
+        return {};
+    return std::wstring(target, wcsnlen(target, bytes / sizeof(wchar_t)));
+}
+
+}  // namespace
+
+// RegDeleteKey opens the key by name again and so follows a link; the native
+// call deletes what the handle is open on. Looked up, not imported.
+LONG DeleteOpenKey(HKEY key) {
+    using NtDeleteKeyFn = LONG(WINAPI*)(HANDLE);
+    using ToWin32Fn = ULONG(WINAPI*)(LONG);
+    static const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    static const auto deleteKey =
+        reinterpret_cast<NtDeleteKeyFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtDeleteKey")));
+    static const auto toWin32 =
+        reinterpret_cast<ToWin32Fn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+    if (!deleteKey || !toWin32) return ERROR_CALL_NOT_IMPLEMENTED;
+    return static_cast<LONG>(toWin32(deleteKey(key)));
+}
+
+bool DeletedAsLink(HKEY key, const wchar_t* label, const wchar_t* name, LONG* result) {
+    const std::wstring target = RegistryLinkTarget(key);
+    if (target.empty()) return false;
+    *result = DeleteOpenKey(key);
+    LogMessage(*result, label, L"%s is a registry link to %s; deleted the link, not that key", name, target.c_str());
+    return true;
+}
+
+LONG OpenKeyWithoutLinks(HKEY root, const wchar_t* path, REGSAM access, RegKey* key) {
+    const std::wstring all(path ? path : L"");
+    RegKey current;
+    for (size_t start = 0;;) {
+        const size_t end = std::min(all.find(L'\\', start), all.size());
+        const bool last = end == all.size();
+        RegKey next;
+        LONG result = RegOpenKeyExW(current ? current.get() : root, all.substr(start, end - start).c_str(),
+                                    REG_OPTION_OPEN_LINK, last ? access : KEY_READ, next.out());
+        if (result != ERROR_SUCCESS) return result;
+        const std::wstring target = RegistryLinkTarget(next.get());
+        if (!target.empty()) {
+            LogMessage(0, kLabelOpen, L"%s is a registry link to %s; the keys below it are left alone",
+                       all.substr(0, end).c_str(), target.c_str());
+            return ERROR_ACCESS_DENIED;
+        }
+        current = std::move(next);
+        if (last) break;
+        start = end + 1;
+    }
+    *key = std::move(current);
+    return ERROR_SUCCESS;
+}
+
+// Value names may run to 16383 units; key names to 255. Each key is opened
+// itself, never what a link there leads to: a link is deleted as a link.
 LONG RegRecursiveDeleteKey(HKEY parent, const wchar_t* subKey) {
     // An empty name would open the parent itself and empty it.
     if (!subKey || !*subKey) return ERROR_INVALID_PARAMETER;
     RegKey key;
-    LONG result = RegOpenKeyW(parent, subKey, key.out());
+    LONG result = RegOpenKeyExW(parent, subKey, REG_OPTION_OPEN_LINK, MAXIMUM_ALLOWED, key.out());
     if (result != ERROR_SUCCESS) return result;
+    if (DeletedAsLink(key.get(), kLabelDelete, subKey, &result)) return result;
 
     std::vector<wchar_t> valueName(kValueNameChars);
     for (;;) {
@@ -119,6 +187,6 @@ LONG RegRecursiveDeleteKey(HKEY parent, const wchar_t* subKey) {
         result = RegRecursiveDeleteKey(key.get(), child);
         if (result != ERROR_SUCCESS) return result;
     }
-    key.reset();
-    return RegDeleteKeyW(parent, subKey);
+    // Through the handle: the key cannot have been swapped for a link by now.
+    return DeleteOpenKey(key.get());
 }

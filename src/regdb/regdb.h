@@ -29,7 +29,20 @@ private:
 using RegNameCallback = void (*)(const wchar_t* name, void* context);
 void QueryKeyAndHandleSubKeys(HKEY key, RegNameCallback callback, void* context);
 void QueryKeyAndHandleValues(HKEY key, RegNameCallback callback, void* context);
+// Deletes the key and all below it; a registry link there or below is
+// deleted as a link (logged), never what it leads to.
 LONG RegRecursiveDeleteKey(HKEY parent, const wchar_t* subKey);
+
+// For keys a user can write, which may be links to keys the user cannot:
+// opens `path` below `root` one key at a time, each itself, and refuses
+// (ERROR_ACCESS_DENIED, logged) when one is a registry link.
+LONG OpenKeyWithoutLinks(HKEY root, const wchar_t* path, REGSAM access, RegKey* key);
+// If the key, opened with REG_OPTION_OPEN_LINK, is a registry link: deletes
+// the link itself, logs it under `label` with `name`, sets `result` and
+// returns true.
+bool DeletedAsLink(HKEY key, const wchar_t* label, const wchar_t* name, LONG* result);
+// Deletes the key the handle is open on (never through a link), Win32 code.
+LONG DeleteOpenKey(HKEY key);
 
 // --- Logged writers ---
 

@@ -13,14 +13,20 @@ const wchar_t kMakerKey[] = L"SOFTWARE\\Halvora";
 const wchar_t kFirewallKey[] = L"SOFTWARE\\Halvora\\bd1";
 const wchar_t kBandwidthKey[] = L"SOFTWARE\\Halvora\\et1";
 const wchar_t kDependentsKey[] = L"SOFTWARE\\Halvora\\Varnet\\5.0\\SP9\\MSP0\\DependentPkgs";
-const wchar_t kClientKey[] = L"Software\\Halvora\\Varnet";
+const wchar_t kUserMakerKey[] = L"Software\\Halvora";
+const wchar_t kClientName[] = L"Varnet";
 
 void AppendLine(const wchar_t* name, void* list) {
     static_cast<std::wstring*>(list)->append(L"\n").append(name);
 }
 
+// A user's hive is the user's to change: its keys on the way may be links to
+// machine keys, which SYSTEM must not empty.
 void DeleteClientKeyOfUser(const wchar_t* user, void*) {
-    RegRecursiveDeleteKey(HKEY_USERS, (std::wstring(user) + L"\\" + kClientKey).c_str());
+    RegKey maker;
+    if (OpenKeyWithoutLinks(HKEY_USERS, (std::wstring(user) + L"\\" + kUserMakerKey).c_str(), MAXIMUM_ALLOWED,
+                            &maker) == ERROR_SUCCESS)
+        RegRecursiveDeleteKey(maker.get(), kClientName);
 }
 
 }  // namespace

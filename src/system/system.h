@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "util/xstring.h"
 
 // Puts <dir>\bin at the front of this process's PATH: 1 present, -1 failed.
@@ -33,3 +35,25 @@ bool IsMSILoggingEnabled();
 void EnableMSILogging();
 DWORD FindLastMSILogFile(XString* path);
 bool ShortcutCreate(const wchar_t* target, const wchar_t* shortcut, const wchar_t* description);
+
+// --- The installation directory's owner and access list ---
+
+// Which rights count: any write to the directory or what it holds, or, on a
+// parent, those that let an account put another directory in its place.
+enum class AccessScope { Directory, Parent };
+
+// Who besides SYSTEM, Administrators, TrustedInstaller and this process's
+// own account could change the object, as SID texts ("" when nobody).
+struct UntrustedAccess {
+    std::wstring owner;
+    std::wstring writers;  // comma-separated
+    bool Found() const { return !owner.empty() || !writers.empty(); }
+};
+UntrustedAccess FindUntrustedAccess(PSECURITY_DESCRIPTOR sd, AccessScope scope);
+
+// Called by every deferred handler before it uses anything from `dir`.
+// Resets the directory's owner and access list to the package's when
+// another account owns or can write it; false when it must not be used (a
+// parent lets another account replace it, or the reset failed). Logs one
+// line, and only when it found something.
+bool LockInstallDir(const wchar_t* label, const XString& dir);

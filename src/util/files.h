@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "util/handles.h"
 #include "util/xstring.h"
 
@@ -51,6 +53,8 @@ struct SavedCopy {
 };
 // The account the calling thread runs as, as SID text; empty when unknown.
 XString CurrentAccountSid();
+// An account's SID as text ("S-1-5-18"); empty when there is none.
+XString SidText(PSID sid);
 
 enum class SavedCopyState { kMissing, kRefused, kTrusted };
 // Opens the file at `path` for its restore and holds it so that nobody can
@@ -59,3 +63,27 @@ enum class SavedCopyState { kMissing, kRefused, kTrusted };
 // there is not what `record` vouches for, and one line under `label` says
 // what was found and that it is not restored; kTrusted: restore it.
 SavedCopyState OpenSavedCopy(const wchar_t* label, const SavedCopy& record, XString path, KernelHandle* held);
+
+// --- Links: what a handler running as SYSTEM must not follow into a place a
+// user chose. These never log: the install log itself depends on them. ---
+
+// The full path of an open file or directory ("\\?\C:\..."), followed by a
+// backslash and `child` when one is given; empty where the system cannot tell
+// (before Vista).
+std::wstring FinalPath(HANDLE handle, const wchar_t* child = nullptr);
+
+// What a checked handle turned out to be; `text` says it for a log line.
+struct LinkFinding {
+    enum Kind { kNone, kReparsePoint, kHardLinked, kElsewhere, kUnexamined } kind = kNone;
+    std::wstring text;
+    explicit operator bool() const { return kind != kNone; }
+};
+
+// Opens `path` itself, never what a link there leads to
+// (FILE_FLAG_OPEN_REPARSE_POINT is added to `flags`; a directory needs
+// FILE_FLAG_BACKUP_SEMANTICS there), and checks through the handle that it is
+// no link or junction, no file with a second name, and, where the system can
+// tell, lies at `expected` (a final path; empty: not checked). Wine follows a
+// Unix symlink even so, and only the final path shows it.
+KernelHandle OpenWithoutLinks(const std::wstring& path, DWORD access, DWORD share, DWORD creation, DWORD flags,
+                              const std::wstring& expected, LinkFinding* finding, SECURITY_ATTRIBUTES* security = nullptr);

@@ -42,10 +42,15 @@ private:
 struct MsiCloser { void operator()(MSIHANDLE h) const { MsiCloseHandle(h); } };
 struct FileCloser { void operator()(FILE* f) const { fclose(f); } };
 struct RegCloser { void operator()(HKEY k) const { RegCloseKey(k); } };
+struct LocalCloser { void operator()(void* p) const { LocalFree(p); } };
 
 using MsiHandle = UniqueHandle<MSIHANDLE, MsiCloser, 0>;
 using FileStream = UniqueHandle<FILE*, FileCloser, nullptr>;
 using RegKey = UniqueHandle<HKEY, RegCloser, nullptr>;
+// What the system allocated for the caller with LocalAlloc (security
+// descriptors, SID texts).
+template <typename T>
+using LocalMemory = UniqueHandle<T*, LocalCloser, nullptr>;
 
 // Kernel handles use INVALID_HANDLE_VALUE or null as "none" depending on the API.
 class KernelHandle {
@@ -54,6 +59,11 @@ public:
     explicit KernelHandle(HANDLE h) : h_(h) {}
     KernelHandle(const KernelHandle&) = delete;
     KernelHandle& operator=(const KernelHandle&) = delete;
+    KernelHandle(KernelHandle&& o) noexcept : h_(o.release()) {}
+    KernelHandle& operator=(KernelHandle&& o) noexcept {
+        reset(o.release());
+        return *this;
+    }
     ~KernelHandle() { reset(); }
     HANDLE get() const { return h_; }
     HANDLE release() { return std::exchange(h_, INVALID_HANDLE_VALUE); }

@@ -13,14 +13,6 @@ namespace {
 // SYSTEM and Administrators: a local user can make neither the owner.
 const wchar_t* const kTrustedOwners[] = {L"S-1-5-18", L"S-1-5-32-544"};
 
-XString SidText(PSID sid) {
-    wchar_t* text = nullptr;
-    if (!sid || !ConvertSidToStringSidW(sid, &text)) return XString(L"");
-    XString result(text);
-    LocalFree(text);
-    return result;
-}
-
 XString OwnerOf(HANDLE file) {
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -75,6 +67,14 @@ SavedCopyState Examine(const wchar_t* label, const SavedCopy& record, const XStr
 }
 
 }  // namespace
+
+XString SidText(PSID sid) {
+    wchar_t* text = nullptr;
+    if (!sid || !ConvertSidToStringSidW(sid, &text)) return XString(L"");
+    XString result(text);
+    LocalFree(text);
+    return result;
+}
 
 XString CurrentAccountSid() {
     HANDLE raw = nullptr;

@@ -45,7 +45,19 @@ install() {
 }
 
 unix_path() { winepath -u "$1" 2>/dev/null; }
-temp_dir() { unix_path "$(wine cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')"; }
+# The user's temporary directory, asked of Wine once (a loaded machine can
+# make one `wine cmd` come back empty) and kept in the prefix.
+temp_dir() {
+  local t i
+  if [ ! -s "$WINEPREFIX/.tamber_temp_dir" ]; then
+    for i in 1 2 3 4 5; do
+      t=$(unix_path "$(wine cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')")
+      [ -n "$t" ] && [ -d "$t" ] && { echo "$t" >"$WINEPREFIX/.tamber_temp_dir"; break; }
+      sleep 1
+    done
+  fi
+  cat "$WINEPREFIX/.tamber_temp_dir" 2>/dev/null
+}
 install_log() { echo "$(temp_dir)/HVInstLog/install_varnet_R33.elg"; }
 # The log's lines without their time stamps.
 log_messages() { sed -e 's/\r$//' -e 's/^<[^>]*> //' "$(install_log)" 2>/dev/null; }

@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # Two maintenance variants on Windows XP: the newer package installed over
 # the client as an overwrite, which throws the old settings away, and a
-# removal refused because another product depends on the client.
+# removal refused because another product depends on the client. Along the
+# way, an installation directory that others could change: Wine shows a
+# directory's Unix owner and mode bits as its owner and access list, so
+# "o+w" is Everyone (S-1-1-0) may write, and a file of another Unix user is
+# owned by ANONYMOUS LOGON (S-1-5-7); it never changes an owner.
 #
 # Under Wine a new wineserver is a restart: the server is kept alive
 # throughout, so that no RunOnce entry runs between the steps.
@@ -23,12 +27,18 @@ sys32="$WINEPREFIX/drive_c/windows/system32"
 radd() { wine reg add "$@" /f >/dev/null 2>&1; }
 gone() { ! reg_key_exists "$1"; }
 contains() { [[ "$1" == *"$2"* ]]; }
+lacks() { ! grep -qF -- "$1" <<<"$2"; }
+line_no() { grep -nxF -- "$1" <<<"$2" | cut -d: -f1; }
+others_write() { echo $(( 0$(stat -c %a "$1") & 2 )); }  # 2: Everyone may write
+# locked DIRECTORY FINDING: the line that resetting a directory's access leaves.
+locked() { echo "Installation directory $1 was $2: its owner is now Administrators and its access list SYSTEM and Administrators full control, Users read and execute"; }
 # The current user's hive under HKEY_USERS, as Wine names it.
 user_sid=$(wine reg query HKU 2>/dev/null | tr -d '\r' | sed -n 's/^HKEY_USERS\\\(S-1-5-21-[0-9-]*\)$/\1/p' | head -1)
 
 wineserver -p
 kept_run "$WORK/v52.msi" /i
 check "5.2 installed" expect_rc 3010
+check "a directory only the installation can write is used without a word" lacks 'Installation directory' "$(log_messages)"
 
 # --- What the old installation and its users left behind ---
 mkdir -p "$dir/policy/site"
@@ -52,12 +62,18 @@ radd "$winlogon" /v HvrOldGina /d msgina.dll
 [ -e "$sys32/msgina.dll" ] || echo gina >"$sys32/msgina.dll"
 
 # --- The newer package, set to overwrite ---
+chmod o+w "$dir"
 mark=$(log_size)
 kept_run "$WORK/v53.msi" /i
 check "5.3 installed over 5.2" expect_rc 3010
 overwrite_log=$(log_from "$mark")
 check "the run chose the overwrite" grep -qF $'key=tamber_upgrade_mode \t value=overwrite' <<<"$overwrite_log"
 check "and marked it a reinstallation" grep -qF $'key=_IsMaintenance \t value=Reinstall' <<<"$overwrite_log"
+check "OnMaintBefore locked the directory Everyone could write before stopping the client" \
+  [ "$(line_no "<OnMaintBefore> $(locked 'C:\Program Files\Halvora\Varnet' 'writable by S-1-1-0')" "$overwrite_log")" \
+    -lt "$(line_no '<OnMaintBefore> Stop Desktop Product' "$overwrite_log")" ]
+check "so Everyone may no longer write it, and OnMaintAfter found it locked" \
+  all [ "$(others_write "$dir")" = 0 ] -- lacks '<OnMaintAfter> Installation directory' "$overwrite_log"
 check "the maintenance handlers ran to their end" \
   bash -c 'grep -qxF "<OnMaintBefore> Function ended" <<<"$1" && grep -qxF "<OnMaintAfter> Function ended" <<<"$1"' _ "$overwrite_log"
 check "the policy files are deleted" all [ ! -e "$dir/policy/local.pol" ] -- [ ! -e "$dir/policy/site" ]
@@ -113,5 +129,19 @@ check "the client is still installed" all [ -f "$dir/product.ini" ] -- [ "$(reg_
   reg_key_exists "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$code53"
 check "no uninstall script ran and no erase program waits" all [ "$(calls | wc -l)" -eq "$calls_before" ] -- \
   [ -z "$(reg_value 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\RunOnce' InstallShieldSetupForVN)" ]
+
+# --- A removal of a directory another account owns, under a parent Everyone may change ---
+wine reg delete "$key\\5.0\\SP9\\MSP0\\DependentPkgs" /v "$dependent" /f >/dev/null 2>&1
+chmod o+w "$(dirname "$dir")"; chown nobody "$dir"
+mark=$(log_size)
+kept_run "$WORK/v53.msi" /x
+removal_log=$(log_from "$mark")
+check "the removal goes on" expect_rc 3010
+check "OnRemoveBefore reports the parent and leaves it as it was" \
+  all grep -qxF '<OnRemoveBefore> Installation directory C:\Program Files\Halvora\Varnet\: its parent C:\Program Files\Halvora\ is writable by S-1-1-0, so the directory could be replaced; the parent is left as it is and the directory is used all the same' <<<"$removal_log" -- \
+      [ "$(others_write "$(dirname "$dir")")" = 2 ]
+check "OnRemoveBefore locked the directory ANONYMOUS LOGON owned and could write" \
+  grep -qxF "<OnRemoveBefore> $(locked 'C:\Program Files\Halvora\Varnet\' 'owned by S-1-5-7 and writable by S-1-5-7')" <<<"$removal_log"
+check "and OnRemoveAfter removed what the installation left in it" [ ! -e "$dir/reg_ini_DB" ]
 wineserver -k
 finish

@@ -1,5 +1,6 @@
 # The x86 and x64 packages differ only in the custom-action library they
-# carry: same actions, same sequences, same Binary rows and contents.
+# carry: same actions, same sequences, same Binary rows and contents, the
+# same locked installation directory.
 source "$TAMBER_SRC/tests/e2e/lib.sh"
 
 x86=$WORK/varnet-x86.msi x64=$WORK/varnet-x64.msi
@@ -18,11 +19,17 @@ same_table() {
   a=$(table "$x86" "$1"); b=$(table "$x64" "$1")
   [ "$(wc -l <<<"$a")" -gt 3 ] && [ "$a" = "$b" ]
 }
-for t in CustomAction InstallExecuteSequence InstallUISequence; do
+for t in CustomAction InstallExecuteSequence InstallUISequence CreateFolder LockPermissions; do
   check "the $t rows are the same" same_table "$t"
 done
 check "every handler is a custom action of TamberDll" \
   test "$(table "$x64" CustomAction | tail -n +4 | cut -f3 | sort -u)" = TamberDll
+
+# The engine gives LocalSystem full control of a locked folder itself.
+check "INSTALLDIR is created by its component and locked: Administrators full control, Everyone read and execute" \
+  all test "$(table "$x64" CreateFolder | tail -n +4)" = $'INSTALLDIR\tClientRoot' -- \
+  test "$(table "$x64" LockPermissions | tail -n +4)" = \
+    $'INSTALLDIR\tCreateFolder\t\tAdministrators\t268435456\nINSTALLDIR\tCreateFolder\t\tEveryone\t-1610612736'
 
 binary_names() { table "$1" Binary | tail -n +4 | cut -f1; }
 check "the Binary row names are the same" \

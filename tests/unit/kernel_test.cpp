@@ -2,6 +2,8 @@
 // recorder stand-in installed under each tool's name in C:\P\, and the
 // search-path edits.
 #include <doctest.h>
+#include <windows.h>
+#include <aclapi.h>
 
 #include <cstdlib>
 #include <sstream>
@@ -12,6 +14,7 @@
 #include "harness.h"
 #include "kernel/kernel.h"
 #include "system/system.h"
+#include "util/files.h"
 
 namespace {
 
@@ -115,4 +118,45 @@ TEST_CASE("search paths") {
             CHECK(after == c[1]);
         }
     }
+}
+
+// The batch keeps a list in %TMP%; SYSTEM's own temporary directory is
+// writable by every user, who could rewrite the list between its lines.
+TEST_CASE("the split batch runs with a temporary directory of its own or not at all") {
+    ClientInstall install;
+    CopyFileW((ExeDir() + L"tools\\recorder.exe").c_str(), (kDir + L"bin\\VN_SMS.exe").c_str(), FALSE);
+    const std::wstring usersList = TempDir() + L"bdkern.tmp", windows = GetWinDir().wvalue();
+    WriteFileBytes(usersList, "C:\\victim\r\n");
+    {  // Only SYSTEM and the Administrators (to Wine, its one user) are let in.
+        PrivateTempDir own;
+        PACL dacl = nullptr;
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ACCESS_ALLOWED_ACE* first = nullptr;
+        REQUIRE(GetNamedSecurityInfoW(own.Path().c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                      &dacl, nullptr, &descriptor) == ERROR_SUCCESS);
+        CHECK(dacl->AceCount == 2);
+        CHECK((GetAce(dacl, 0, reinterpret_cast<void**>(&first)) && IsWellKnownSid(&first->SidStart, WinLocalSystemSid)));
+        LocalFree(descriptor);
+    }
+    LogCapture log;
+    CHECK(InstallBD_with_VN_SMS_service(kDir.c_str()) == 0);
+    // The stand-in's cmd echoes the batch's lines into the log.
+    std::string temp;
+    for (const std::string& line : log.Lines())
+        if (temp.empty() && line.find(">del /q /f \"") != std::string::npos)
+            temp = line.substr(line.find('"') + 1, line.rfind("\\bdkern.tmp\"") - line.find('"') - 1);
+    CHECK(temp.rfind(Narrow(windows) + "TamberTmp", 0) == 0);
+    CHECK_FALSE(FileExists(Widen(temp)));
+    CHECK(ReadFileBytes(usersList) == "C:\\victim\r\n");
+
+    // Every name it would take is there already: nothing is run.
+    for (int i = 0; i < 16; ++i)
+        CreateDirectoryW((windows + L"TamberTmp" + std::to_wstring(GetCurrentProcessId()) + L"." + std::to_wstring(i)).c_str(),
+                         nullptr);
+    CHECK(InstallBD_with_VN_SMS_service(kDir.c_str()) == kRunNotStarted);
+    CHECK(log.Contains("<Drivers Controller> No temporary directory that only SYSTEM and the Administrators can write "
+                       "could be made; VN_SMS.exe and the batch file are not run (Error code:183)"));
+    int runs = 0;
+    for (const std::string& call : ClientInstall::Calls()) runs += call.find("VN_SMS.exe") != std::string::npos;
+    CHECK(runs == 1);  // the first run's
 }

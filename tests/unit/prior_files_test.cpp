@@ -2,6 +2,7 @@
 #include <doctest.h>
 
 #include <string>
+#include <vector>
 
 #include "bound_session.h"
 #include "harness.h"
@@ -30,6 +31,28 @@ TEST_CASE("a tree is deleted but for its certificates") {
     CHECK_FALSE(FileExists(root + L"\\nested"));
     CHECK(DeleteDirTree((root + L"\\missing").c_str()) == -1);
     CHECK(DeleteDirTree(L"") == -1);
+}
+
+// Links planted in a tree (or as the tree) by a user: Wine makes them from
+// Unix symlinks, which it cannot remove without following, so they stay.
+TEST_CASE("a tree's links are never followed at the top or below") {
+    const std::wstring root = TempDir() + L"tree", outside = L"C:\\outside", top = L"C:\\toplink";
+    for (const std::wstring& dir : {root, root + L"\\sub", outside}) CreateDirectoryW(dir.c_str(), nullptr);
+    WriteFileBytes(outside + L"\\keep.txt", "x");
+    WriteFileBytes(root + L"\\sub\\a.txt", "x");
+    UnixCommand("ln -s " + UnixPath(outside) + " " + UnixPath(top) + " && ln -s " + UnixPath(outside) + " " +
+                UnixPath(root + L"\\sub\\dirlink") + " && ln -s " + UnixPath(outside + L"\\keep.txt") + " " +
+                UnixPath(root + L"\\filelink"));
+    LogCapture log;
+    CHECK(DeleteDirTree(top.c_str()) == -1);
+    CHECK(DeleteDirTree(root.c_str()) == -1);
+    CHECK(FileExists(outside + L"\\keep.txt"));
+    CHECK_FALSE(FileExists(root + L"\\sub\\a.txt"));
+    const std::string left = "; left it and what it leads to alone";
+    CHECK(log.Messages() == std::vector<std::string>{
+        "<DeleteDirTree> C:\\toplink is a link or junction (reparse point)" + left,
+        "<DeleteDirTree> " + Narrow(root) + "\\filelink leads to \\\\?\\C:\\outside\\keep.txt" + left,
+        "<DeleteDirTree> " + Narrow(root) + "\\sub\\dirlink is a link or junction (reparse point)" + left});
 }
 
 TEST_CASE("entrust.ini is not kept when the package overwrites it or it is absent") {

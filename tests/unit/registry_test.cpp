@@ -1,12 +1,14 @@
 // The registry writers and helpers against the Wine registry: number
-// parsing, the length limit with the installation directory and the tree
-// deleter's guard.
+// parsing, the length limit with the installation directory, the tree
+// deleter's guard and registry links.
 #include <doctest.h>
 
 #include <string>
 
 #include "harness.h"
+#include "legacy/legacy.h"
 #include "regdb/regdb.h"
+#include "state/state.h"
 
 const std::wstring kKey = L"SOFTWARE\\Tamber\\Values";
 
@@ -50,4 +52,31 @@ TEST_CASE("deleting a key tree refuses an empty name") {
     CHECK_FALSE(HklmKeyExists(L"SOFTWARE\\Tamber\\Tree"));
     CHECK(HklmKeyExists(L"SOFTWARE\\Tamber"));
     CHECK(RegRecursiveDeleteKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tamber\\Tree") == ERROR_FILE_NOT_FOUND);
+}
+
+// A user's hive is the user's: its keys may be registry links to machine keys
+// that SYSTEM, deleting the client's per-user keys, must not empty.
+TEST_CASE("registry links in the users' hives and below a deleted key are never followed") {
+    const std::wstring machine = L"SOFTWARE\\Tamber\\Machine", target = L"\\Registry\\Machine\\" + machine;
+    HklmSetValue(machine + L"\\Varnet\\Inner", L"Kept", L"yes");
+    MakeRegistryLink(HKEY_USERS, L".Default\\Software\\Halvora", target);
+    LogCapture log;
+    for (void (*deleteUserKeys)() : {DeleteVarnetKeyFromAllUsers, addreg_DeleteRegistryOnUninstall}) {
+        MakeRegistryLink(HKEY_CURRENT_USER, L"Software\\Halvora\\Varnet", target + L"\\Varnet");
+        deleteUserKeys();
+        HKEY link;
+        CHECK(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Halvora\\Varnet", REG_OPTION_OPEN_LINK, KEY_READ, &link) ==
+              ERROR_FILE_NOT_FOUND);
+        CHECK(HklmValue(machine + L"\\Varnet\\Inner", L"Kept") == REG_SZ);
+    }
+    const std::string link = "Varnet is a registry link to " + Narrow(target) + "\\Varnet; deleted the link, not that key";
+    CHECK(log.Contains("<RegRecursiveDeleteKey> " + link));
+    CHECK(log.Contains("<addreg_DeleteRegistryOnUninstall> " + link));
+    CHECK(log.Contains("<OpenKeyWithoutLinks> .Default\\Software\\Halvora is a registry link to " + Narrow(target) +
+                       "; the keys below it are left alone"));
+
+    MakeRegistryLink(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tamber\\Tree\\Link", target);
+    CHECK(RegRecursiveDeleteKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tamber\\Tree") == ERROR_SUCCESS);
+    CHECK_FALSE(HklmKeyExists(L"SOFTWARE\\Tamber\\Tree"));
+    CHECK(HklmValue(machine + L"\\Varnet\\Inner", L"Kept") == REG_SZ);
 }

@@ -1,5 +1,9 @@
-// Fast user switching on each Windows version, and the installer's own log.
+// Fast user switching on each Windows version, the installer's own log, and
+// who may change the installation directory.
 #include <doctest.h>
+
+#include <windows.h>
+#include <sddl.h>
 
 #include <cstdlib>
 #include <string>
@@ -71,4 +75,39 @@ TEST_CASE("the installer's log is switched on and linked") {
     CHECK(Text(policy, L"Logging") == L"voicewarmup");
     CHECK(log.Contains("<FindLastMSILogFile> The latest MSI log file is: MSIbbbb.LOG"));
     CHECK(FileExists(halvora + L"\\HVInstLog\\MsiLogFile.lnk"));
+}
+
+// Who could change a directory, judged from its owner and access list.
+TEST_CASE("untrusted owners and writers of a directory and its parents") {
+    struct Case {
+        const wchar_t* sddl;
+        AccessScope scope;
+        const wchar_t *owner, *writers;
+    };
+    const AccessScope dir = AccessScope::Directory, parent = AccessScope::Parent;
+    const Case cases[] = {
+        {L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;BU)", dir, L"", L""},  // the package's
+        // Program Files: TrustedInstaller owns it; creators own what they create.
+        {L"O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464D:(A;;FA;;;S-1-5-80-956008885-3418522649-"
+         L"1831038044-1853292631-2271478464)(A;;0x1301bf;;;SY)(A;OICI;FRFX;;;BU)(A;OICIIO;GA;;;CO)",
+         dir, L"", L""},
+        {L"O:BUD:(A;OICI;FA;;;SY)(A;OICI;FRFX;;;BU)(A;OICIIO;GA;;;CO)", dir, L"S-1-5-32-545", L"S-1-5-32-545"},
+        // Users may write what the directory holds, not the directory itself.
+        {L"O:BAD:(A;OICI;FA;;;BA)(A;OICIIO;0x2;;;BU)", dir, L"", L"S-1-5-32-545"},
+        {L"O:BAD:(A;OICI;FA;;;BA)(A;OICIIO;0x2;;;BU)", parent, L"", L""},
+        // A folder under the root of a Vista drive, and the root itself.
+        {L"O:BAD:(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;AU)", parent, L"", L"S-1-5-11"},
+        {L"O:BAD:(A;OICI;FA;;;BA)(A;;0x4;;;AU)(A;OICIIO;SDGXGWGR;;;AU)", parent, L"", L""},
+        {L"O:BAD:(A;OICI;FA;;;BA)(A;;0x4;;;AU)", dir, L"", L"S-1-5-11"},
+        {L"O:BAD:(A;;0x2;;;WD)(A;;0x40000;;;WD)(A;;0x10000;;;AU)(D;;FA;;;BU)", dir, L"", L"S-1-1-0, S-1-5-11"},
+        {L"O:BA", parent, L"", L"everyone (no access list)"},
+    };
+    for (const Case& c : cases) {
+        PSECURITY_DESCRIPTOR sd = nullptr;
+        REQUIRE(ConvertStringSecurityDescriptorToSecurityDescriptorW(c.sddl, SDDL_REVISION_1, &sd, nullptr));
+        const UntrustedAccess found = FindUntrustedAccess(sd, c.scope);
+        LocalFree(sd);
+        CHECK_MESSAGE(found.owner == c.owner, Narrow(c.sddl));
+        CHECK_MESSAGE(found.writers == c.writers, Narrow(c.sddl));
+    }
 }

@@ -315,3 +315,40 @@ void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
 }
 
 bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// Wine does not wait for a Unix process: the command says it is done by
+// making a file, which is waited for.
+void UnixCommand(const std::string& command) {
+    const std::wstring done = TempDir() + L"unix-command-done";
+    std::wstring line = L"Z:\\bin\\sh -c \"" + Widen(command) + L"; touch " + Widen(UnixPath(done)) + L"\"";
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi;
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        throw std::runtime_error("cannot run " + command);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    for (int tries = 0; tries < 100 && !FileExists(done); ++tries) Sleep(50);
+    if (!DeleteFileW(done.c_str())) throw std::runtime_error("no end of " + command);
+}
+
+std::string UnixPath(const std::wstring& path) {
+    using ToUnix = char*(CDECL*)(const wchar_t*);
+    static const auto toUnix = reinterpret_cast<ToUnix>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* unix = toUnix ? toUnix(path.c_str()) : nullptr;
+    if (!unix) throw std::runtime_error("no Unix path for " + Narrow(path));
+    std::string quoted = "'" + std::string(unix) + "'";
+    HeapFree(GetProcessHeap(), 0, unix);
+    return quoted;
+}
+
+void MakeRegistryLink(HKEY root, const std::wstring& key, const std::wstring& target) {
+    HKEY h;
+    if (RegCreateKeyExW(root, key.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS | KEY_CREATE_LINK,
+                        nullptr, &h, nullptr) != ERROR_SUCCESS)
+        throw std::runtime_error("cannot make the link " + Narrow(key));
+    RegSetValueExW(h, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.c_str()),
+                   static_cast<DWORD>(target.size() * sizeof(wchar_t)));
+    RegCloseKey(h);
+}

@@ -111,5 +111,12 @@ std::string ReadFileBytes(const std::wstring& path);
 void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 bool FileExists(const std::wstring& path);
 
+// Links that a user could plant. Wine makes a link on its drives from a Unix
+// symlink; `command` runs in the Unix shell, with paths from UnixPath.
+void UnixCommand(const std::string& command);
+std::string UnixPath(const std::wstring& path);  // quoted for the shell
+// A registry link at `key` to `target`, an NT path ("\\Registry\\Machine\\...").
+void MakeRegistryLink(HKEY root, const std::wstring& key, const std::wstring& target);
+
 std::string Narrow(const std::wstring& text);
 std::wstring Widen(const std::string& text);
