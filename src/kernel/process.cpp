@@ -11,6 +11,7 @@
 #include "session/session.h"
 #include "system/system.h"
 #include "upgrade/upgrade.h"
+#include "util/decimal.h"
 #include "util/files.h"
 #include "util/handles.h"
 
@@ -141,7 +142,7 @@ PrivateTempDir::PrivateTempDir() {
     error_ = ERROR_PATH_NOT_FOUND;
     // Only a directory made here and now will do: one that exists is anyone's.
     for (int i = 0; !windows.empty() && i < kPrivateDirTries && error_ != 0; ++i) {
-        std::wstring path = windows + kPrivatePrefix + std::to_wstring(GetCurrentProcessId()) + L"." + std::to_wstring(i);
+        std::wstring path = windows + kPrivatePrefix + DecimalText(GetCurrentProcessId()) + L"." + DecimalText(i);
         if (CreateDirectoryW(path.c_str(), &security)) {
             path_ = path;
             error_ = 0;

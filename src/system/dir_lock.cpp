@@ -10,6 +10,7 @@
 #include "kernel/kernel.h"
 #include "log/install_log.h"
 #include "system/system.h"
+#include "util/decimal.h"
 #include "util/files.h"
 #include "util/handles.h"
 
@@ -83,7 +84,7 @@ std::wstring Grantee(const ACE_HEADER* ace, ACCESS_MASK rights, const std::wstri
     if (IsDenyAce(ace->AceType)) return L"";
     // Directories carry plain allow ACEs; any other kind is not trusted.
     if (ace->AceType != ACCESS_ALLOWED_ACE_TYPE && ace->AceType != ACCESS_ALLOWED_CALLBACK_ACE_TYPE)
-        return L"ACE type " + std::to_wstring(ace->AceType);
+        return L"ACE type " + DecimalText(ace->AceType);
     const ACCESS_ALLOWED_ACE* allowed = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(ace);
     if (!(allowed->Mask & rights)) return L"";
     const std::wstring sid = Sid(const_cast<DWORD*>(&allowed->SidStart));

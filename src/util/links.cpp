@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "util/decimal.h"
 #include "util/files.h"
 
 namespace {
@@ -70,7 +71,7 @@ KernelHandle OpenWithoutLinks(const std::wstring& path, DWORD access, DWORD shar
         finding->text = L"is a link or junction (reparse point)";
     } else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) && names > 1) {
         finding->kind = LinkFinding::kHardLinked;
-        finding->text = L"has " + std::to_wstring(names) + L" names (hard links)";
+        finding->text = L"has " + DecimalText(names) + L" names (hard links)";
     } else if (!expected.empty() && !(where = FinalPath(handle.get())).empty() &&
                _wcsicmp(where.c_str(), expected.c_str()) != 0) {
         finding->kind = LinkFinding::kElsewhere;
