@@ -25,8 +25,10 @@ const wchar_t kVarnetMenu[] = L"Halvora Tessel-1 Varnet\\";
 
 bool Flag(const wchar_t* name, int defaultValue) { return IsProductINIvalueTrue(name, defaultValue) != 0; }
 
-const wchar_t* const kRestartSettings[] = {L"ShowRestart", L"ShowRestrat", L"RestartAfterInstall",
-                                           L"RestratAfterInstall"};
+// Each option has two spellings, each a key of its own.
+const wchar_t kShowRestart[] = L"ShowRestart", kShowRestrat[] = L"ShowRestrat";
+const wchar_t kRestartAfter[] = L"RestartAfterInstall", kRestratAfter[] = L"RestratAfterInstall";
+const wchar_t* const kRestartSettings[] = {kShowRestart, kShowRestrat, kRestartAfter, kRestratAfter};
 
 // With a user interface, Windows runs OnBegin in the user's process and this
 // handler in the installer service: the settings' mixed-case names are
@@ -99,8 +101,8 @@ void HandleRebootAtFinish() {
     }
     RepublishRestartSettings();
     // Each option has two spellings; either one set to false switches it off.
-    const bool showRestart = Flag(L"ShowRestart", 1), showRestrat = Flag(L"ShowRestrat", 1);
-    const bool restartAfter = Flag(L"RestartAfterInstall", 1), restratAfter = Flag(L"RestratAfterInstall", 1);
+    const bool showRestart = Flag(kShowRestart, 1), showRestrat = Flag(kShowRestrat, 1);
+    const bool restartAfter = Flag(kRestartAfter, 1), restratAfter = Flag(kRestratAfter, 1);
     const bool show = showRestart && showRestrat;
     const bool restart = restartAfter && restratAfter;
     SetRebootAtEnd(restart);

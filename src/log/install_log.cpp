@@ -202,7 +202,10 @@ int InstallLog::Write(DWORD errorCode, const wchar_t* label, const wchar_t* form
     std::string ansi(bytes > 0 ? static_cast<size_t>(bytes) : 1, '\0');
     if (bytes > 0) WideCharToMultiByte(CP_ACP, 0, line.Text(), -1, &ansi[0], bytes, nullptr, nullptr);
     std::string text;
-    for (const char* c = ansi.c_str(); *c; ++c) text += *c == '\n' ? std::string("\r\n") : std::string(1, *c);
+    for (const char* c = ansi.c_str(); *c; ++c) {
+        if (*c == '\n') text += '\r';
+        text += *c;
+    }
     text += "\r\n";
     DWORD written = 0;
     WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);

@@ -15,13 +15,11 @@ const wchar_t* const kTrustedOwners[] = {L"S-1-5-18", L"S-1-5-32-544"};
 
 XString OwnerOf(HANDLE file) {
     PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    LocalMemory<void> descriptor;
     if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
-                        &descriptor) != ERROR_SUCCESS)
+                        descriptor.out()) != ERROR_SUCCESS)
         return XString(L"");
-    XString text = SidText(owner);
-    LocalFree(descriptor);
-    return text;
+    return SidText(owner);
 }
 
 bool IsTrustedOwner(const XString& owner, const XString& saver) {
@@ -69,11 +67,9 @@ SavedCopyState Examine(const wchar_t* label, const SavedCopy& record, const XStr
 }  // namespace
 
 XString SidText(PSID sid) {
-    wchar_t* text = nullptr;
-    if (!sid || !ConvertSidToStringSidW(sid, &text)) return XString(L"");
-    XString result(text);
-    LocalFree(text);
-    return result;
+    LocalMemory<wchar_t> text;
+    if (!sid || !ConvertSidToStringSidW(sid, text.out())) return XString(L"");
+    return XString(text.get());
 }
 
 XString CurrentAccountSid() {

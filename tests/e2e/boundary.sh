@@ -30,7 +30,7 @@ sample_package "$WORK/v53.msi" Probe=yes Version=5.3.1800 MinorVersion=3 ShowRes
 # --- The package: what the execute sequence tests must be able to cross ---
 # A public name in a condition must be secure or restricted; a private one
 # may only be read where OnBegin ran in the execute sequence itself.
-table() { msiinfo export "$WORK/v52.msi" "$1" | tr -d '\r' | tail -n +4; }
+table() { msi_table "$WORK/v52.msi" "$1"; }
 secure=";$(table Property | awk -F'\t' '$1=="SecureCustomProperties"{print $2}');REMOVE;"
 ours=$(table CustomAction | cut -f1)
 unsafe=$(table InstallExecuteSequence | while IFS=$'\t' read -r action cond _; do

@@ -86,6 +86,8 @@ sample_package() {
   done
   build_package x64 "$out" ProductIni="$ini" "${build[@]}" >/dev/null 2>&1
 }
+# msi_table PACKAGE TABLE: the table's rows, without the three header lines.
+msi_table() { msiinfo export "$1" "$2" | tr -d '\r' | tail -n +4; }
 product_code() { msiinfo export "$1" Property | tr -d '\r' | awk -F'\t' '$1=="ProductCode"{print $2}'; }
 
 # Runs that must not restart the machine keep one wineserver (a new one is a

@@ -15,7 +15,7 @@ source "$(dirname "$0")/lib.sh"
 
 sample_package "$WORK/v52.msi" || { echo "FAIL: package build"; exit 1; }
 tmp=$(temp_dir)
-wtmp="$(wine cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')\\"
+wtmp="$(winepath -w "$tmp")\\"
 entrust="$WINEPREFIX/drive_c/windows/entrust.ini"
 dir=$(client_dir)
 plant() { echo "$2" >"$tmp/$1" && chmod a-w "$tmp/$1"; }

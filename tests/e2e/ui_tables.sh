@@ -6,7 +6,7 @@
 source "$(dirname "$0")/lib.sh"
 
 sample_package "$WORK/varnet.msi" || { echo "FAIL: package build"; exit 1; }
-table() { msiinfo export "$WORK/varnet.msi" "$1" | tr -d '\r' | tail -n +4; }
+table() { msi_table "$WORK/varnet.msi" "$1"; }
 table Dialog >"$WORK/Dialog"; table Control >"$WORK/Control"; table ControlEvent >"$WORK/ControlEvent"
 table InstallUISequence >"$WORK/Sequence"
 

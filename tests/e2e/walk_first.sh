@@ -30,5 +30,4 @@ check "the edition chosen on S is installed" \
   all [ "$(reg_value 'HKLM\SOFTWARE\Halvora\Varnet\Configuration' Edition)" = Varnet ] -- \
       [ "$(applied_sections | grep -x 'V[NG]_Configuration')" = VN_Configuration ]
 check "the handlers ran once each" [ "$(banners)" = "$first_install_banners" ]
-[ "$failed" -eq 0 ] || sed 's/^/uidriver: /' "$WORK/uidriver.err"
-finish
+walk_finish

@@ -39,7 +39,7 @@ check "5.2 installed" expect_rc 3010
 # --- Upgrade preselected; the person chooses overwrite ---
 plant_policy
 start_wizard "$WORK/v53.msi"
-at_welcome && press "Next >" && ui check "I accept the terms of the licence agreement" && press "Next >"
+at_welcome && forward M
 check "the maintenance dialog comes after the licence, with upgrade preselected" \
   all [ "$path" = WLM ] -- selected "$upgrade"
 mode=overwrite; forward; mode=
@@ -50,7 +50,7 @@ check "the overwrite chosen on M is done: the old policy is gone" [ ! -e "$polic
 
 # --- OverwriteConfiguration 1: overwrite preselected, and the edition asked ---
 start_wizard "$WORK/v54.msi"
-at_welcome && press "Next >" && ui check "I accept the terms of the licence agreement" && press "Next >"
+at_welcome && forward M
 check "overwrite is preselected" selected "$overwrite"
 forward
 check "the path is W, L, M, S, R (walked: $path)" [ "$path" = WLMSR ]
@@ -83,5 +83,4 @@ check "refusal 1102: its box and then its end text" \
   box_then_end OK "you have not rebooted since last uninstalling" "you have not rebooted since last uninstalling"
 wizard_done
 check "the refused run installs nothing" all expect_rc 1603 -- [ ! -e "$(client_dir)/bin/tamber.dll" ]
-[ "$failed" -eq 0 ] || sed 's/^/uidriver: /' "$WORK/uidriver.err"
-finish
+walk_finish

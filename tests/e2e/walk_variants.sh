@@ -38,5 +38,4 @@ check "the client is installed into the expanded DefaultPath and the product fol
   all [ -f "$tools/bin/tamber.dll" ] -- [ "$(reg_value 'HKLM\SOFTWARE\Halvora\Varnet\5.0' BDDIR)" = 'C:\Tools\Varnet' ]
 check "the edition is DesktopSecurityDefault's" \
   [ "$(reg_value 'HKLM\SOFTWARE\Halvora\Varnet\Configuration' Edition)" = Varguard ]
-[ "$failed" -eq 0 ] || sed 's/^/uidriver: /' "$WORK/uidriver.err"
-finish
+walk_finish

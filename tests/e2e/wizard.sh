@@ -28,13 +28,13 @@ press() {
   before=$(ui title) && ui click "$1" && ui gone "$before" || return 1
   path+=$(current)
 }
-# forward: Next from dialog to dialog up to R, answering each as the
+# forward [LETTER]: Next from dialog to dialog up to R (or LETTER), answering each as the
 # variables say: the licence is accepted; $folder is typed on D; $mode
 # (upgrade|overwrite) is chosen on M and $edition (Varnet|Varguard) on S
 # when set.
 forward() {
   local steps=0
-  while [ "${path: -1}" != R ] && [ $steps -lt 8 ]; do
+  while [ "${path: -1}" != "${1:-R}" ] && [ $steps -lt 8 ]; do
     case ${path: -1} in
       L) ui check "I accept the terms of the licence agreement" || return 1 ;;
       D) [ -z "${folder:-}" ] || ui type 1 "$folder" || return 1 ;;
@@ -69,4 +69,9 @@ wizard_done() {
   local i
   for i in $(seq 1200); do kill -0 "$installer" 2>/dev/null || break; sleep 0.1; done
   if kill -0 "$installer" 2>/dev/null; then wineserver -k; wait "$installer"; rc=hung; else wait "$installer"; rc=$?; fi
+}
+# walk_finish: the counts, with what the driver said when a check failed.
+walk_finish() {
+  [ "$failed" -eq 0 ] || sed 's/^/uidriver: /' "$WORK/uidriver.err"
+  finish
 }
