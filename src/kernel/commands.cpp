@@ -15,12 +15,6 @@ namespace {
 const wchar_t kLabel[] = L"Drivers Controller";
 const wchar_t kAdapterId[] = L"hv_vgvna";
 
-std::wstring Wide(const XString& s) {
-    XString w = s;
-    w.setEncoding(XString::Unicode);
-    return w.wvalue();
-}
-
 // The 8.3 form of an existing file; empty when it cannot be had.
 std::wstring ShortPath(const std::wstring& path) {
     wchar_t out[kCommandChars] = L"";
@@ -28,18 +22,40 @@ std::wstring ShortPath(const std::wstring& path) {
     return (n == 0 || n >= static_cast<DWORD>(kCommandChars)) ? std::wstring() : std::wstring(out);
 }
 
-std::wstring Verbosity() { return Wide(GetGuiSwitch()); }
+std::wstring Verbosity() { return Widened(GetGuiSwitch()).wvalue(); }
 
-// Formats, logs (with `logFormat`) and runs one tool line.
-UINT Run(const wchar_t* logFormat, bool wait, const wchar_t* format, ...) {
+enum class Temp { kInherited, kPrivate };
+
+// Formats, logs (with `logFormat`) and runs one tool line; with Temp::kPrivate
+// the tool gets a TMP and TEMP of its own, or does not run.
+UINT RunV(const wchar_t* logFormat, bool wait, Temp temp, const wchar_t* format, va_list args) {
     wchar_t command[kCommandChars];
+    if (!FormatCommandLineV(command, kLabel, format, args)) return kRunNotStarted;
+    LogMessage(0, kLabel, logFormat, command);
+    if (temp == Temp::kInherited) return Tamber_RunProcess(command, wait);
+    PrivateTempDir own;
+    if (!own) {
+        LogMessage(own.Error(), kLabel, L"No temporary directory that only SYSTEM and the Administrators can write "
+                                        L"could be made; VN_SMS.exe and the batch file are not run");
+        return kRunNotStarted;
+    }
+    return Tamber_RunProcess(command, wait, own.Environment().c_str());
+}
+
+UINT Run(const wchar_t* logFormat, bool wait, const wchar_t* format, ...) {
     va_list args;
     va_start(args, format);
-    bool fits = FormatCommandLineV(command, kLabel, format, args);
+    const UINT result = RunV(logFormat, wait, Temp::kInherited, format, args);
     va_end(args);
-    if (!fits) return kRunNotStarted;
-    LogMessage(0, kLabel, logFormat, command);
-    return Tamber_RunProcess(command, wait);
+    return result;
+}
+
+UINT RunWithPrivateTemp(const wchar_t* logFormat, const wchar_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const UINT result = RunV(logFormat, true, Temp::kPrivate, format, args);
+    va_end(args);
+    return result;
 }
 
 // Vista and later keep a copy of the adapter's driver package to clean too.
@@ -61,20 +77,8 @@ UINT RunBatch(const wchar_t* logFormat, const std::wstring& dir, const std::vect
     char shortBatch[kCommandChars] = "";
     DWORD n = GetShortPathNameA(batch.value(), shortBatch, kCommandChars);
     if (n == 0 || n >= static_cast<DWORD>(kCommandChars)) shortBatch[0] = 0;
-    XString log = GetInstallLogPath();
-    log.setEncoding(XString::Unicode);
-    wchar_t command[kCommandChars];
-    if (!FormatCommandLine(command, kLabel, L"\"%s\\bin\\VN_SMS.exe\"  -b -n -l -f \"%s\" -p %S", dir.c_str(),
-                           log.wvalue(), shortBatch))
-        return kRunNotStarted;
-    LogMessage(0, kLabel, logFormat, command);
-    PrivateTempDir temp;
-    if (!temp) {
-        LogMessage(temp.Error(), kLabel, L"No temporary directory that only SYSTEM and the Administrators can write "
-                                         L"could be made; VN_SMS.exe and the batch file are not run");
-        return kRunNotStarted;
-    }
-    return Tamber_RunProcess(command, true, temp.Environment().c_str());
+    return RunWithPrivateTemp(logFormat, L"\"%s\\bin\\VN_SMS.exe\"  -b -n -l -f \"%s\" -p %S", dir.c_str(),
+                              Widened(GetInstallLogPath()).wvalue(), shortBatch);
 }
 
 // Formats each batch line; false when one would not fit.
@@ -97,23 +101,23 @@ const wchar_t kDeleteListedPnf[] = L"for /f \"tokens=1 delims=. \" %%%%i in (%%T
 }  // namespace
 
 UINT InstallBD(const XString& dir) {
-    const std::wstring d = Wide(dir);
+    const std::wstring d = Widened(dir).wvalue();
     return Run(L"InstallBD: path = %s", true, L"\"%sboot\\modules\\bdkern.exe\"  -v %s -l %s -c s -i hv_bd1", d.c_str(),
                Verbosity().c_str(), ShortPath(d + L"boot\\modules\\netbdvn.inf").c_str());
 }
 
 UINT RunBDKern(const XString& dir, const wchar_t* arguments) {
-    return Run(L"RunBDKern: cmdline = %s", true, L"\"%sboot\\modules\\bdkern.exe\"  %s", Wide(dir).c_str(),
+    return Run(L"RunBDKern: cmdline = %s", true, L"\"%sboot\\modules\\bdkern.exe\"  %s", Widened(dir).wvalue(),
                arguments ? arguments : L"");
 }
 
 UINT RunConn_config(const XString& dir, const wchar_t* arguments) {
-    return Run(L"RunConn_config: cmdline = %s", true, L"\"%sbin\\conn_config.exe\"  %s", Wide(dir).c_str(),
+    return Run(L"RunConn_config: cmdline = %s", true, L"\"%sbin\\conn_config.exe\"  %s", Widened(dir).wvalue(),
                arguments ? arguments : L"");
 }
 
 UINT updateSignBD(const XString& dir) {
-    const std::wstring d = Wide(dir);
+    const std::wstring d = Widened(dir).wvalue();
     const std::wstring inf = ShortPath(d + L"boot\\modules\\netbdvnm.inf");
     SetCurrentDirectoryW((d + L"boot\\modules\\").c_str());  // stays there afterwards
     return Run(L"updateSignBD: path = %s", true, L"\"%sboot\\modules\\bdkern.exe\"  -v -p %s -c s -i HV_BD1MP",
@@ -121,12 +125,12 @@ UINT updateSignBD(const XString& dir) {
 }
 
 UINT UninstallBD(const XString& dir) {
-    return Run(L"UninstallBD: path = %s", true, L"\"%sboot\\modules\\bdkern.exe\"  -v %s -u hv_bd1", Wide(dir).c_str(),
+    return Run(L"UninstallBD: path = %s", true, L"\"%sboot\\modules\\bdkern.exe\"  -v %s -u hv_bd1", Widened(dir).wvalue(),
                Verbosity().c_str());
 }
 
 UINT InstallVNA(const XString& dir) {
-    const std::wstring d = Wide(dir);
+    const std::wstring d = Widened(dir).wvalue();
     return Run(L"InstallVNA: path = %s", true,
                L"\"%sbin\\vna_utils.exe\" -d product install Varnet  \"%sboot\\modules\\netvna.inf\" "
                L"System32\\drivers\\omdrv.sys",
@@ -134,35 +138,35 @@ UINT InstallVNA(const XString& dir) {
 }
 
 UINT UnInstallVNA(const XString& dir) {
-    const std::wstring d = Wide(dir);
+    const std::wstring d = Widened(dir).wvalue();
     UINT result = Run(L"UnInstallVNA: path = %s", true, L"\"%sbin\\vna_utils.exe\" -d product uninstall Varnet", d.c_str());
     return WithCacheCleaning(result, d, L"UnInstallVNA: ERROR removing vna from drivers cache!");
 }
 
 UINT UnhookVNA(const XString& dir) {
-    return Run(L"UnhookVNA: path = %s", true, L"\"%sbin\\vna_utils.exe\" -d om drv unhook", Wide(dir).c_str());
+    return Run(L"UnhookVNA: path = %s", true, L"\"%sbin\\vna_utils.exe\" -d om drv unhook", Widened(dir).wvalue());
 }
 
 UINT RemoveVNADevice(const XString& dir) {
-    const std::wstring d = Wide(dir);
+    const std::wstring d = Widened(dir).wvalue();
     UINT result = Run(L"RemoveVNADevice: path = %s", true, L"\"%sbin\\vna_utils.exe\" -d vna dev remove %s", d.c_str(),
                       kAdapterId);
     return WithCacheCleaning(result, d, L"RemoveVNADevice: ERROR removing vna from drivers cache!");
 }
 
 UINT RemoveVNAFromDriversCache(const XString& dir) {
-    const std::wstring d = Wide(dir);
+    const std::wstring d = Widened(dir).wvalue();
     return Run(L"RemoveVNAFromDriversCache: path = %s", true,
                L"\"%sbin\\vna_utils.exe\" -d vna dev clean_cache \"%sboot\\modules\\netvna.inf\" %s ", d.c_str(),
                d.c_str(), kAdapterId);
 }
 
 UINT RunXPDRV(const XString& dir) {
-    return Run(L"RunXPDRV: cmdline = %s", false, L"\"%sbin\\xpdrv.exe\"", Wide(dir).c_str());
+    return Run(L"RunXPDRV: cmdline = %s", false, L"\"%sbin\\xpdrv.exe\"", Widened(dir).wvalue());
 }
 
 UINT InstallBD_with_VN_SMS_service(const XString& dir) {
-    const std::wstring d = Wide(dir);
+    const std::wstring d = Widened(dir).wvalue();
     const std::wstring inf = ShortPath(d + L"boot\\modules\\netbdvn.inf");
     std::vector<std::wstring> lines;
     if (!BatchLines(&lines, {
@@ -185,7 +189,7 @@ UINT InstallBD_with_VN_SMS_service(const XString& dir) {
 }
 
 UINT updateSignBD_with_VN_SMS_service(const XString& dir) {
-    const std::wstring d = Wide(dir);
+    const std::wstring d = Widened(dir).wvalue();
     const std::wstring inf = ShortPath(d + L"boot\\modules\\netbdvnm.inf");
     std::vector<std::wstring> lines;
     if (!BatchLines(&lines, {
@@ -199,7 +203,7 @@ UINT updateSignBD_with_VN_SMS_service(const XString& dir) {
 }
 
 BOOL CopyBDsys(const XString& dir) {
-    const std::wstring source = Wide(dir) + L"boot\\modules\\bd.sys";
+    const std::wstring source = std::wstring(Widened(dir).wvalue()) + L"boot\\modules\\bd.sys";
     wchar_t from[kShortPathChars] = L"", to[kShortPathChars] = L"";
     GetExpandedShortPath(source.c_str(), from);
     GetExpandedShortPath(L"%windir%\\system32\\drivers", to);

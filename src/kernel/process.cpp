@@ -37,11 +37,6 @@ bool ScriptCommand(const XString& dir, const wchar_t* mode, wchar_t (&command)[k
     return true;
 }
 
-XString Wide(XString s) {
-    s.setEncoding(XString::Unicode);
-    return s;
-}
-
 }  // namespace
 
 bool FormatCommandLineV(wchar_t (&command)[kCommandChars], const wchar_t* label, const wchar_t* format,
@@ -105,7 +100,7 @@ UINT Tamber_RunProcess(const wchar_t* commandLine, bool wait, const wchar_t* env
 }
 
 UINT RunInstallScripts(const XString& installDir) {
-    const XString dir = Wide(installDir);
+    const XString dir = Widened(installDir);
     AddInstDirToPath(dir.wvalue());
     if (SetEnvironmentVariableW(kInstallerVariable, L"1"))
         LogMessage(0, kLabelScripts, L"RunInstallScripts: Setting the %s environment variable.", kInstallerVariable);
@@ -121,7 +116,7 @@ UINT RunInstallScripts(const XString& installDir) {
 }
 
 UINT RunUninstallScripts(const XString& installDir) {
-    const XString dir = Wide(installDir);
+    const XString dir = Widened(installDir);
     AddInstDirToPath(dir.wvalue());
     wchar_t command[kCommandChars];
     if (!ScriptCommand(dir, L"uninstall", command)) return kRunNotStarted;
@@ -138,7 +133,7 @@ PrivateTempDir::PrivateTempDir() {
         return;
     }
     SECURITY_ATTRIBUTES security = {sizeof security, descriptor.get(), FALSE};
-    const std::wstring windows = Wide(GetWinDir()).wvalue();
+    const std::wstring windows = Widened(GetWinDir()).wvalue();
     error_ = ERROR_PATH_NOT_FOUND;
     // Only a directory made here and now will do: one that exists is anyone's.
     for (int i = 0; !windows.empty() && i < kPrivateDirTries && error_ != 0; ++i) {

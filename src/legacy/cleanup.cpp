@@ -38,9 +38,6 @@ std::string Format(const char* format, const char* a, const char* b = "", const 
     return text;
 }
 
-// The library's text conversion, for the names in the log and the wide calls.
-XString Widened(const char* text) { return XString(text).setEncoding(XString::Unicode); }
-
 // Deletes a key and everything below it: 0, or -1. Each key is opened itself:
 // a registry link is deleted as a link, never what it leads to.
 int DeleteTree(HKEY parent, const char* subKey) {

@@ -49,8 +49,8 @@ DWORD FindLastMSILogFile(XString* path) {
     Tamber_ExpandEnvironmentStrings(dir);
     XString pattern = dir + L"\\MSI*.LOG";
     WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW(pattern.wvalue(), &entry);
-    if (find == INVALID_HANDLE_VALUE) {
+    FindHandle find(pattern.wvalue(), &entry);
+    if (!find.ok()) {
         DWORD error = GetLastError();
         LogMessage(0, kLabel, L"Can't find files at pattern: %s\n", pattern.wvalue());
         return error;
@@ -63,8 +63,7 @@ DWORD FindLastMSILogFile(XString* path) {
             best = entry.ftCreationTime;
             name = entry.cFileName;
         }
-    } while (FindNextFileW(find, &entry));
-    FindClose(find);
+    } while (find.Next(&entry));
     LogMessage(0, kLabel, L"The latest MSI log file is: %s\n", name.c_str());
     *path = dir + L"\\" + name.c_str();
     return 0;

@@ -75,7 +75,11 @@ private:
 // 8-bit text to UNICODE; logs and returns an empty string on failure.
 XString Ansi2Unicode(const char* text);
 
+// The same text held as UNICODE, whichever encoding `text` has.
+inline XString Widened(XString text) { return text.setEncoding(XString::Unicode); }
+
 }  // namespace openutils
 
 using openutils::XString;
+using openutils::Widened;
 using openutils::XStringException;
