@@ -125,8 +125,8 @@ UINT updateSignBD(const XString& dir) {
 }
 
 UINT UninstallBD(const XString& dir) {
-    return Run(L"UninstallBD: path = %s", true, L"\"%sboot\\modules\\bdkern.exe\"  -v %s -u hv_bd1", Widened(dir).wvalue(),
-               Verbosity().c_str());
+    return Run(L"UninstallBD: path = %s", true, L"\"%sboot\\modules\\bdkern.exe\"  -v %s -u hv_bd1",
+               Widened(dir).wvalue(), Verbosity().c_str());
 }
 
 UINT InstallVNA(const XString& dir) {
