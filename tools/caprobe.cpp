@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "text.h"
+
 namespace {
 
 std::wstring ReadProperty(MSIHANDLE h, const wchar_t* name) {
@@ -40,9 +42,7 @@ std::wstring TempFile(const wchar_t* name) {
 }
 
 bool WriteUtf8(const std::wstring& path, const std::wstring& text) {
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &utf8[0], bytes, nullptr, nullptr);
+    const std::string utf8 = Utf8(text);
     FILE* f = _wfopen(path.c_str(), L"wb");
     if (!f) return false;
     fwrite(utf8.data(), 1, utf8.size(), f);

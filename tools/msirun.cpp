@@ -10,6 +10,8 @@
 #include <cwchar>
 #include <string>
 
+#include "text.h"
+
 namespace {
 
 std::wstring ReadUtf8(const wchar_t* path) {
@@ -19,10 +21,7 @@ std::wstring ReadUtf8(const wchar_t* path) {
         for (size_t n; (n = fread(chunk, 1, sizeof chunk, f)) > 0;) bytes.append(chunk, n);
         fclose(f);
     }
-    int chars = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-    std::wstring text(static_cast<size_t>(chars), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], chars);
-    return text;
+    return FromUtf8(bytes);
 }
 
 }  // namespace

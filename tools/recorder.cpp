@@ -10,14 +10,9 @@
 #include <cstdio>
 #include <string>
 
-namespace {
+#include "text.h"
 
-std::string Utf8(const std::wstring& text) {
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
-    return out;
-}
+namespace {
 
 std::wstring OwnName() {
     wchar_t path[MAX_PATH];

@@ -8,16 +8,12 @@
 #include <string>
 
 #include "regdb/regdb.h"
+#include "text.h"
 
 namespace {
 
-std::string Utf8(const wchar_t* text, size_t units) {
-    std::wstring w(text, wcsnlen(text, units));
-    int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), &out[0], n, nullptr, nullptr);
-    return out;
-}
+// A fixed field of the record, up to its first NUL.
+std::string Utf8(const wchar_t* text, size_t units) { return ::Utf8(std::wstring(text, wcsnlen(text, units))); }
 
 const char* Describe(int32_t status) {
     switch (status) {

@@ -30,6 +30,8 @@
 #include <string>
 #include <vector>
 
+#include "text.h"
+
 namespace {
 
 const wchar_t kInstallerDialogClass[] = L"MsiDialogCloseClass";
@@ -44,13 +46,6 @@ struct Options {
     const wchar_t* dialog = nullptr;
 };
 Options g_options;
-
-std::string Utf8(const std::wstring& text) {
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
-    return out;
-}
 
 void Print(const std::wstring& line) {
     std::string bytes = Utf8(line + L"\n");

@@ -158,14 +158,12 @@ UINT StoreAdditionalFileFromBinaryTable() {
     MsiHandle view;
     if (database) last = OpenTwoColumnView(database.get(), L"SELECT * FROM Binary", kLabel, view);
     std::wstring dir;
-    if (!view) {
-        ForgetForeignTempDir();
-    } else if (!CreateFreshTempDir(&dir)) {
-        ForgetForeignTempDir();
-        return 1;
-    } else {
+    if (view && CreateFreshTempDir(&dir)) {
         SetProperty(kTempDirProperty, dir.c_str(), true);
         ExtractRows(view.get(), dir, &last);
+    } else {
+        ForgetForeignTempDir();
+        if (view) return 1;  // the directory could not be made
     }
     LogMessage(0, kLabel, L"Done.\n");
     return last;

@@ -19,12 +19,8 @@ extern "C" char* __wrap___cxa_demangle(const char*, char*, std::size_t*, int* st
 // random_device, so the link sends that one reference here (--wrap). One made
 // with today's ABI would still link the real code: its constructor names
 // another function. Never called, so the member's calling convention does
-// not matter.
-#if defined(_WIN64)
-extern "C" [[noreturn]] void __wrap__ZNSt13random_device7_M_initEPKcy() { std::abort(); }
-#else
-extern "C" [[noreturn]] void __wrap__ZNSt13random_device7_M_initEPKcj() { std::abort(); }
-#endif
+// not matter. The build names it: the mangled name differs per architecture.
+extern "C" [[noreturn]] void TAMBER_RANDOM_DEVICE_INIT_WRAP() { std::abort(); }
 
 // The exception classes' string holder needs these two std::string members.
 // Compiled here from the headers, they keep the runtime's object with every

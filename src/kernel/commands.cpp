@@ -24,19 +24,18 @@ std::wstring ShortPath(const std::wstring& path) {
 
 std::wstring Verbosity() { return Widened(GetGuiSwitch()).wvalue(); }
 
-enum class Temp { kInherited, kPrivate };
-
-// Formats, logs (with `logFormat`) and runs one tool line; with Temp::kPrivate
-// the tool gets a TMP and TEMP of its own, or does not run.
-UINT RunV(const wchar_t* logFormat, bool wait, Temp temp, const wchar_t* format, va_list args) {
+// Formats, logs (with `logFormat`) and runs one tool line. With a
+// `withoutPrivateTemp` line the tool gets a TMP and TEMP of its own, or that
+// line is logged and nothing runs.
+UINT RunV(const wchar_t* logFormat, bool wait, const wchar_t* withoutPrivateTemp, const wchar_t* format,
+          va_list args) {
     wchar_t command[kCommandChars];
     if (!FormatCommandLineV(command, kLabel, format, args)) return kRunNotStarted;
     LogMessage(0, kLabel, logFormat, command);
-    if (temp == Temp::kInherited) return Tamber_RunProcess(command, wait);
+    if (!withoutPrivateTemp) return Tamber_RunProcess(command, wait);
     PrivateTempDir own;
     if (!own) {
-        LogMessage(own.Error(), kLabel, L"No temporary directory that only SYSTEM and the Administrators can write "
-                                        L"could be made; VN_SMS.exe and the batch file are not run");
+        LogMessage(own.Error(), kLabel, L"%s", withoutPrivateTemp);
         return kRunNotStarted;
     }
     return Tamber_RunProcess(command, wait, own.Environment().c_str());
@@ -45,15 +44,15 @@ UINT RunV(const wchar_t* logFormat, bool wait, Temp temp, const wchar_t* format,
 UINT Run(const wchar_t* logFormat, bool wait, const wchar_t* format, ...) {
     va_list args;
     va_start(args, format);
-    const UINT result = RunV(logFormat, wait, Temp::kInherited, format, args);
+    const UINT result = RunV(logFormat, wait, nullptr, format, args);
     va_end(args);
     return result;
 }
 
-UINT RunWithPrivateTemp(const wchar_t* logFormat, const wchar_t* format, ...) {
+UINT RunWithPrivateTemp(const wchar_t* logFormat, const wchar_t* withoutPrivateTemp, const wchar_t* format, ...) {
     va_list args;
     va_start(args, format);
-    const UINT result = RunV(logFormat, true, Temp::kPrivate, format, args);
+    const UINT result = RunV(logFormat, true, withoutPrivateTemp, format, args);
     va_end(args);
     return result;
 }
@@ -77,7 +76,10 @@ UINT RunBatch(const wchar_t* logFormat, const std::wstring& dir, const std::vect
     char shortBatch[kCommandChars] = "";
     DWORD n = GetShortPathNameA(batch.value(), shortBatch, kCommandChars);
     if (n == 0 || n >= static_cast<DWORD>(kCommandChars)) shortBatch[0] = 0;
-    return RunWithPrivateTemp(logFormat, L"\"%s\\bin\\VN_SMS.exe\"  -b -n -l -f \"%s\" -p %S", dir.c_str(),
+    return RunWithPrivateTemp(logFormat,
+                              L"No temporary directory that only SYSTEM and the Administrators can write could be "
+                              L"made; VN_SMS.exe and the batch file are not run",
+                              L"\"%s\\bin\\VN_SMS.exe\"  -b -n -l -f \"%s\" -p %S", dir.c_str(),
                               Widened(GetInstallLogPath()).wvalue(), shortBatch);
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "kernel/kernel.h"
+#include "util/handles.h"
 
 namespace {
 
@@ -27,7 +28,7 @@ public:
     Library(const Library&) = delete;
     Library& operator=(const Library&) = delete;
     template <typename F> F Get(const char* entry) const {
-        return module_ ? reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module_, entry))) : nullptr;
+        return ProcAddress<F>(module_, entry);
     }
 
 private:

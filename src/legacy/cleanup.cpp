@@ -264,9 +264,7 @@ int addreg_CleanKernelINF() {
 int addreg_RemoveINF() {
     using UninstallOemInf = BOOL(WINAPI*)(PCSTR, DWORD, PVOID);
     HMODULE setupapi = LoadLibraryA("Setupapi.dll");
-    UninstallOemInf uninstall = setupapi ? reinterpret_cast<UninstallOemInf>(reinterpret_cast<void*>(
-                                               GetProcAddress(setupapi, "SetupUninstallOEMInfA")))
-                                         : nullptr;
+    UninstallOemInf uninstall = ProcAddress<UninstallOemInf>(setupapi, "SetupUninstallOEMInfA");
     int result = 0;
     char windows[261] = "";
     UINT n = GetWindowsDirectoryA(windows, sizeof windows);

@@ -1,6 +1,7 @@
 // Cleanup of what older client generations left behind. 8-bit texts; the
 // diagnostics go to the debugger output, not to the install log, but for a
-// refused restore of the policy key.
+// refused restore of the policy key and the registry links found among the
+// users' keys.
 #pragma once
 
 #include <windows.h>

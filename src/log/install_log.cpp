@@ -110,12 +110,11 @@ void AppendTimeStamp(LineBuilder& line) {
 
 void AppendErrorText(LineBuilder& line, DWORD errorCode) {
     line.AppendF(L" (Error code:%u)", static_cast<unsigned>(errorCode));
-    wchar_t* text = nullptr;
+    LocalMemory<wchar_t> text;
     // IGNORE_INSERTS: a system text with %1 inserts must not read arguments we never pass.
     DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                             nullptr, errorCode, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    if (n && text) line.Append(text);
-    if (text) LocalFree(text);
+                             nullptr, errorCode, 0, reinterpret_cast<wchar_t*>(text.out()), 0, nullptr);
+    if (n && text) line.Append(text.get());
 }
 
 void InstallLog::Mirror(const wchar_t* line) {

@@ -63,7 +63,7 @@ bool LoadLogonLibrary(const wchar_t* label, LogonLibrary* library) {
 }
 
 template <typename F> F Export(const LogonLibrary& library, const char* name) {
-    return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(library.module, name)));
+    return ProcAddress<F>(library.module, name);
 }
 
 bool ReadDword(HKEY key, const wchar_t* name, DWORD* value) {

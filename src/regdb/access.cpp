@@ -124,10 +124,8 @@ LONG DeleteOpenKey(HKEY key) {
     using NtDeleteKeyFn = LONG(WINAPI*)(HANDLE);
     using ToWin32Fn = ULONG(WINAPI*)(LONG);
     static const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    static const auto deleteKey =
-        reinterpret_cast<NtDeleteKeyFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtDeleteKey")));
-    static const auto toWin32 =
-        reinterpret_cast<ToWin32Fn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+    static const auto deleteKey = ProcAddress<NtDeleteKeyFn>(ntdll, "NtDeleteKey");
+    static const auto toWin32 = ProcAddress<ToWin32Fn>(ntdll, "RtlNtStatusToDosError");
     if (!deleteKey || !toWin32) return ERROR_CALL_NOT_IMPLEMENTED;
     return static_cast<LONG>(toWin32(deleteKey(key)));
 }

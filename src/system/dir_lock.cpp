@@ -169,9 +169,7 @@ UntrustedAccess FindUntrustedAccess(PSECURITY_DESCRIPTOR sd, AccessScope scope) 
 }
 
 bool LockInstallDir(const wchar_t* label, const XString& dir) {
-    XString wide = dir;
-    wide.setEncoding(XString::Unicode);
-    const std::wstring path = wide.wvalue();
+    const std::wstring path = Widened(dir).wvalue();
     if (path.empty()) return true;
 
     // A parent is only read: it is not the package's to change. A parent

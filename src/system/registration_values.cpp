@@ -17,12 +17,6 @@ const wchar_t kVersionKey[] = L"SOFTWARE\\Halvora\\Varnet\\5.0";
 const wchar_t kDTBaseKey[] = L"SOFTWARE\\Halvora\\DTBase\\5.0";
 constexpr DWORD kEstimatedKilobytes = 25000;
 
-std::wstring Wide(const char* text) {
-    XString w(text ? text : "");
-    w.setEncoding(XString::Unicode);
-    return w.wvalue();
-}
-
 XString ReadText(const std::wstring& key, const wchar_t* name) {
     DWORD type = 0, size = 0;
     XString value(L"");
@@ -50,7 +44,7 @@ void WriteCommonValuesToRegistryWithName(const char* productKey, const char* dis
     LogMessage(0, kLabel, L"starts...");
     XString dir(L"");
     GetTargetPath(L"INSTALLDIR", &dir);
-    const std::wstring product = Wide(productKey);
+    const std::wstring product = Widened(productKey ? productKey : "").wvalue();
     const std::wstring k = L"SOFTWARE\\Halvora\\" + product, v = k + L"\\5.0", sp = v + L"\\SP9", msp = sp + L"\\MSP0";
     const HKEY root = HKEY_LOCAL_MACHINE;
     setRegistryStringValue(root, k.c_str(), L"CurrentVersion", L"5.0");

@@ -53,7 +53,8 @@ UntrustedAccess FindUntrustedAccess(PSECURITY_DESCRIPTOR sd, AccessScope scope);
 
 // Called by every deferred handler before it uses anything from `dir`.
 // Resets the directory's owner and access list to the package's when
-// another account owns or can write it; false when it must not be used (a
-// parent lets another account replace it, or the reset failed). Logs one
-// line, and only when it found something.
+// another account owns or can write it; false when it must not be used (its
+// security cannot be read, or the reset failed). A parent that another
+// account can change is only reported. Logs a line for each finding and
+// nothing when all is well.
 bool LockInstallDir(const wchar_t* label, const XString& dir);

@@ -32,11 +32,6 @@ const CustomFileRule kCustomFileRules[] = {
     {L"local.", true, L"HVSelfInstall\\"},
 };
 
-XString Wide(XString s) {
-    s.setEncoding(XString::Unicode);
-    return s;
-}
-
 bool ReadOldInstalledPath(const wchar_t* label, XString* path) {
     UINT result = GetProperty(kOldPathProperty, path);
     if (result != ERROR_SUCCESS) LogMessage(result, label, L"Failed to GetProperty: %s", kOldPathProperty);
@@ -55,9 +50,9 @@ const wchar_t kRecordSeparator = L'|';  // "path|saver": neither a path nor a SI
 // An empty copy forgets the record.
 void WriteRecord(SaveRecord where, const XString& name, const SavedCopy& copy) {
     const bool forget = copy.path.length() == 0;
-    const XString text = forget ? XString(L"") : Wide(copy.path) + XString(kRecordSeparator) + Wide(copy.saver);
+    const XString text = forget ? XString(L"") : Widened(copy.path) + XString(kRecordSeparator) + Widened(copy.saver);
     if (where == SaveRecord::kInContainer) {
-        const XString entry = XString(kRecordEntryPrefix) + Wide(name);
+        const XString entry = XString(kRecordEntryPrefix) + Widened(name);
         XString old;
         if (!forget || TheCADContainer().Find(entry, &old) >= 0) TheCADContainer().Set(entry, text);
         return;
@@ -66,7 +61,7 @@ void WriteRecord(SaveRecord where, const XString& name, const SavedCopy& copy) {
     if (forget) {
         const REGSAM access = KEY_SET_VALUE | KEY_QUERY_VALUE;
         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRecordKey, 0, access, key.out()) != ERROR_SUCCESS) return;
-        RegDeleteValueW(key.get(), Wide(name).wvalue());
+        RegDeleteValueW(key.get(), Widened(name).wvalue());
         DWORD values = 0;
         if (RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr,
                              nullptr, nullptr) == ERROR_SUCCESS &&
@@ -79,18 +74,18 @@ void WriteRecord(SaveRecord where, const XString& name, const SavedCopy& copy) {
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRecordKey, 0, nullptr, REG_OPTION_VOLATILE, KEY_SET_VALUE, nullptr,
                         key.out(), nullptr) != ERROR_SUCCESS)
         return;  // unrecorded, the copy is not restored
-    RegSetValueExW(key.get(), Wide(name).wvalue(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.wvalue()),
+    RegSetValueExW(key.get(), Widened(name).wvalue(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.wvalue()),
                    static_cast<DWORD>((text.length() + 1) * sizeof(wchar_t)));
 }
 
 XString ReadRecordText(SaveRecord where, const XString& name) {
-    if (where == SaveRecord::kInContainer) return GetCADValue(XString(kRecordEntryPrefix) + Wide(name));
+    if (where == SaveRecord::kInContainer) return GetCADValue(XString(kRecordEntryPrefix) + Widened(name));
     RegKey key;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRecordKey, 0, KEY_QUERY_VALUE, key.out()) != ERROR_SUCCESS)
         return XString(L"");
     std::vector<wchar_t> text(kTempPathChars + 200, L'\0');
     DWORD type = 0, bytes = static_cast<DWORD>((text.size() - 1) * sizeof(wchar_t));
-    if (RegQueryValueExW(key.get(), Wide(name).wvalue(), nullptr, &type, reinterpret_cast<BYTE*>(text.data()),
+    if (RegQueryValueExW(key.get(), Widened(name).wvalue(), nullptr, &type, reinterpret_cast<BYTE*>(text.data()),
                          &bytes) != ERROR_SUCCESS ||
         type != REG_SZ)
         return XString(L"");
@@ -100,7 +95,7 @@ XString ReadRecordText(SaveRecord where, const XString& name) {
 // The record of this run's copy of `name`, forgotten as it is read: a copy
 // is restored once.
 SavedCopy TakeRecord(SaveRecord where, const XString& name) {
-    const std::wstring text = Wide(ReadRecordText(where, name)).wvalue();
+    const std::wstring text = Widened(ReadRecordText(where, name)).wvalue();
     WriteRecord(where, name, SavedCopy());
     const size_t cut = text.rfind(kRecordSeparator);
     if (cut == std::wstring::npos) return SavedCopy();
@@ -111,7 +106,7 @@ int SaveCopy(const XString& live, const XString& saved, const XString& name, Sav
     WriteRecord(record, name, SavedCopy());
     // A file or link planted under the copy's name goes first, and the copy
     // is made only as a new file: nothing is written through a link.
-    DeleteFileW(Wide(saved).wvalue());
+    DeleteFileW(Widened(saved).wvalue());
     if (!HV_CopyFileToNew(live, saved)) return 0;
     WriteRecord(record, name, SavedCopy{saved, CurrentAccountSid()});
     return 1;
@@ -153,8 +148,8 @@ bool CreateBackupPath() {
 int BackupOldFile(const XString& directory, const XString& name, int restore, SaveRecord record) {
     XString backup;
     if (!GetBackupPath(&backup)) return 0;
-    XString live = Wide(directory) + Wide(name);
-    XString saved = backup + kSavedPrefix + Wide(name);
+    XString live = Widened(directory) + Widened(name);
+    XString saved = backup + kSavedPrefix + Widened(name);
     if (!restore) return SaveCopy(live, saved, name, record);
     return RestoreCopy(saved, live, TakeRecord(record, name));
 }
@@ -198,7 +193,7 @@ bool RestoreEntrustINI(SaveRecord record) {
 }
 
 void GetCustomFileSubDir(const XString& fileName, XString* subDir) {
-    XString name = Wide(fileName);
+    XString name = Widened(fileName);
     for (const CustomFileRule& rule : kCustomFileRules) {
         bool match = rule.prefixOnly ? name.startsWith(rule.name) : name.equals(rule.name);
         if (match) *subDir = XString(rule.subDir);
@@ -206,6 +201,6 @@ void GetCustomFileSubDir(const XString& fileName, XString* subDir) {
 }
 
 void CreateClientSubDirs(const XString& installDir) {
-    XString dir = Wide(installDir);
+    XString dir = Widened(installDir);
     for (const wchar_t* sub : kClientSubDirs) _wmkdir((dir + sub).wvalue());  // existing ones are fine
 }

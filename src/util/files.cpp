@@ -4,18 +4,9 @@
 #include "log/install_log.h"
 #include "util/files.h"
 
-namespace {
-
-XString Wide(XString s) {
-    s.setEncoding(XString::Unicode);
-    return s;
-}
-
-}  // namespace
-
 int Tamber_ExpandEnvironmentStrings(XString& text) {
     const wchar_t kLabel[] = L"Tamber_ExpandEnvironmentStrings";
-    XString source = Wide(text);
+    XString source = Widened(text);
     wchar_t probe[1];
     DWORD size = ExpandEnvironmentStringsW(source.wvalue(), probe, 1);
     if (size == 0) {
@@ -40,7 +31,7 @@ namespace {
 
 // The failure line says "file" for directories too.
 BOOL LoggedDelete(const wchar_t* label, BOOL(WINAPI* remove)(LPCWSTR), const wchar_t* deleted, XString path) {
-    path = Wide(path);
+    path = Widened(path);
     BOOL ok = remove(path.wvalue());
     if (ok) LogMessage(0, label, L"Successfuly deleted %s <%s>", deleted, path.wvalue());
     else LogMessage(GetLastError(), label, L"failed to delete file  <%s>", path.wvalue());
@@ -56,8 +47,8 @@ BOOL HV_DeleteDir(XString path) { return LoggedDelete(L"HV_DeleteDir", RemoveDir
 namespace {
 
 BOOL LoggedCopy(XString source, XString destination, BOOL failIfExists) {
-    source = Wide(source);
-    destination = Wide(destination);
+    source = Widened(source);
+    destination = Widened(destination);
     BOOL ok = CopyFileW(source.wvalue(), destination.wvalue(), failIfExists);
     if (ok)
         LogMessage(0, L"HV_CopyFile", L"Successfuly copied <%s> to <%s>", source.wvalue(), destination.wvalue());
@@ -73,8 +64,8 @@ BOOL HV_CopyFile(XString source, XString destination) { return LoggedCopy(source
 BOOL HV_CopyFileToNew(XString source, XString destination) { return LoggedCopy(source, destination, TRUE); }
 
 void LogFailedCopy(DWORD error, XString source, XString destination) {
-    source = Wide(source);
-    destination = Wide(destination);
+    source = Widened(source);
+    destination = Widened(destination);
     LogMessage(error, L"HV_CopyFile", L"failed to copy <%s> to <%s>", source.wvalue(), destination.wvalue());
 }
 

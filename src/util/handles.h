@@ -77,6 +77,11 @@ private:
     HANDLE h_ = INVALID_HANDLE_VALUE;
 };
 
+// An export looked up by name, as the function type F; null when absent.
+template <typename F> F ProcAddress(HMODULE module, const char* name) {
+    return module ? reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
+}
+
 // A directory listing; FindFirstFileW fills the first entry.
 class FindHandle {
 public:

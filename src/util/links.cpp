@@ -13,7 +13,7 @@
 namespace {
 
 template <typename F> F Kernel32(const char* name) {
-    return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), name)));
+    return ProcAddress<F>(GetModuleHandleW(L"kernel32.dll"), name);
 }
 
 // Attributes and the number of names of an open object. The Vista call is

@@ -47,7 +47,7 @@ SavedCopyState Examine(const wchar_t* label, const SavedCopy& record, const XStr
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return SavedCopyState::kMissing;
         return Refuse(label, path, error, L"cannot be examined");
     }
-    if (record.path.length() == 0 || !path.equalsIgnoreCase(XString(record.path).setEncoding(XString::Unicode)))
+    if (record.path.length() == 0 || !path.equalsIgnoreCase(Widened(record.path)))
         return Refuse(label, path, 0, L"was not saved by this run");
     BY_HANDLE_FILE_INFORMATION info = {};
     if (!GetFileInformationByHandle(held->get(), &info))
@@ -57,7 +57,7 @@ SavedCopyState Examine(const wchar_t* label, const SavedCopy& record, const XStr
     if (info.nNumberOfLinks != 1)
         return Refuse(label, path, 0, L"has " + DecimalText(info.nNumberOfLinks) + L" links, not one");
     const XString owner = OwnerOf(held->get());
-    if (!IsTrustedOwner(owner, XString(record.saver).setEncoding(XString::Unicode)))
+    if (!IsTrustedOwner(owner, Widened(record.saver)))
         return Refuse(label, path, 0,
                       std::wstring(L"is owned by ") + (owner.length() ? owner.wvalue() : L"an unknown account") +
                           L", not by SYSTEM, Administrators or the account that saved it");
