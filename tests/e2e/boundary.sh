@@ -9,7 +9,8 @@
 # the execute side with only those properties on its command line.
 source "$(dirname "$0")/lib.sh"
 
-crossing="$(temp_dir)/caprobe/crossing.txt"
+tmp=$(temp_dir) || exit 1
+crossing="$tmp/caprobe/crossing.txt"
 # ui_side PACKAGE CHOICES: the user-interface run (msiexec's rc in $rc).
 ui_side() {
   rm -f "$crossing"
@@ -20,8 +21,6 @@ ui_side() {
 execute_side() { install /props "$crossing" "$1"; }
 crossed() { grep -qF -- "$1" "$crossing"; }
 banners_since() { banners_in "$(log_from "$1")" | tr '\n' ' '; }
-logged_since() { grep -qxF -- "$2" <<<"$(log_from "$1")"; }
-edition_section() { applied_sections | grep -x 'V[NG]_Configuration'; }
 
 sample_package "$WORK/v52.msi" Probe=yes RestartAfterInstall=0 || { echo "FAIL: package build"; exit 1; }
 sample_package "$WORK/v53.msi" Probe=yes Version=5.3.1800 MinorVersion=3 ShowRestart=0 ||
@@ -51,18 +50,18 @@ check "the container, the schedule and the chosen directory cross" \
   all crossed 'ALLCADPROPS="' -- crossed 'DCAFNNUM="1"' -- crossed 'DCAFN1="OnFirstAfter"' -- \
       crossed 'INSTALLDIR="C:\Apps\VPN\Varnet\"'
 
-start=$(( $(log_size) + 1 ))
+start=$(log_size)
 execute_side "$WORK/v52.msi"
 check "the restart setting is honoured: no restart (got $rc)" [ "$rc" = 0 ]
 check "the execute side takes the setting from the container" \
-  logged_since "$start" "<OnInstallFinish> RestartAfterInstall=0 taken from the deferred data"
+  logged_after "$start" "<OnInstallFinish> RestartAfterInstall=0 taken from the deferred data"
 check "the execute side begins and chooses nothing again" \
   [ "$(banners_since "$start")" = "OnExecuteStub started OnExecuteStub ended OnFirstAfter started OnFirstAfter ended OnInstallFinish started OnInstallFinish ended " ]
 check "the install mode crosses in the container" \
-  logged_since "$start" $'<SetProperty> SetProperty >> key=tamber_install_mode \t value=new'
+  logged_after "$start" $'<SetProperty> SetProperty >> key=tamber_install_mode \t value=new'
 apps="$WINEPREFIX/drive_c/Apps/VPN/Varnet"
 check "the chosen directory holds the client" \
-  all logged_since "$start" '<OnFirstAfter> Target dir is: C:\Apps\VPN\Varnet\' -- test -f "$apps/bin/tamber.dll"
+  all logged_after "$start" '<OnFirstAfter> Target dir is: C:\Apps\VPN\Varnet\' -- test -f "$apps/bin/tamber.dll"
 check "the chosen edition is installed" [ "$(edition_section)" = VN_Configuration ]
 
 # --- Maintenance: overwrite chosen on the dialog, restart without asking ---
@@ -70,13 +69,13 @@ mkdir -p "$apps/policy" && echo rules >"$apps/policy/local.pol"
 ui_side "$WORK/v53.msi" 'tamber_upgrade_mode=overwrite'
 check "the maintenance UI run stops before the execute sequence" \
   all expect_rc 1602 -- crossed 'DCAFN1="OnMaintBefore"' -- crossed 'DCAFN2="OnMaintAfter"'
-start=$(( $(log_size) + 1 ))
+start=$(log_size)
 execute_side "$WORK/v53.msi"
 check "the maintenance handlers run on the execute side" \
   [ "$(banners_since "$start")" = "OnExecuteStub started OnExecuteStub ended OnMaintBefore started OnMaintBefore ended OnMaintAfter started OnMaintAfter ended OnInstallFinish started OnInstallFinish ended " ]
 check "the overwrite chosen on the dialog is done: the old policy is gone" [ ! -e "$apps/policy/local.pol" ]
 check "the show setting is honoured: a restart without asking (got $rc)" \
-  all [ "$rc" = 3010 ] -- logged_since "$start" "<OnInstallFinish> ShowRestart=0 taken from the deferred data" -- \
-      logged_since "$start" $'<SetProperty> SetProperty >> key=REBOOTPROMPT \t value=Suppress'
+  all [ "$rc" = 3010 ] -- logged_after "$start" "<OnInstallFinish> ShowRestart=0 taken from the deferred data" -- \
+      logged_after "$start" $'<SetProperty> SetProperty >> key=REBOOTPROMPT \t value=Suppress'
 wineserver -k
 finish

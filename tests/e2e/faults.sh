@@ -30,13 +30,11 @@ msiexec_run() {
   wine msiexec /qn "$1" "$(winepath -w "$2")" /l*v "$(winepath -w "$WORK/msi.log")" >"$WORK/msiexec.out" 2>&1
   rc=$?
 }
-log_size() { if [ -f "$(install_log)" ]; then wc -l <"$(install_log)"; else echo 0; fi; }
-log_from() { tail -n +"$(($1 + 1))" "$(install_log)" | tr -d '\r' | sed 's/^<[^>]*> //'; }
 calls_from() { calls | tail -n +"$(($1 + 1))" | cut -d'|' -f1,2; }
 removed() {
   check "$1: the removal ends asking for a restart (3010)" expect_rc 3010
   check "$1: OnRemoveAfter ran to its end" grep -qxF "<OnRemoveAfter> Function ended" <<<"$2"
-  check "$1: the product is unregistered" bash -c "! wine reg query '$uninstall_key' >/dev/null 2>&1"
+  check "$1: the product is unregistered" reg_key_gone "$uninstall_key"
   check "$1: the Products value is gone" [ -z "$(reg_value 'HKLM\SOFTWARE\Halvora\Products' Varnet)" ]
 }
 
@@ -45,7 +43,7 @@ removed() {
 # and the open. A directory without write permission would not do here: the
 # tests run as root, and Wine leaves permission checks to the Unix side.
 new_prefix log
-tmp=$(temp_dir)
+tmp=$(temp_dir) || exit 1
 rm -rf "$tmp/HVInstLog"
 echo 'not a directory' >"$tmp/HVInstLog"
 # warn+seh prints what the library sends to the debugger.
@@ -104,7 +102,7 @@ check "service: OnFirstAfter ran to its end" grep -qxF "<OnFirstAfter> Function 
 check "service: the existing service is left as it was" \
   [ "$(reg_value "$tessel" ImagePath)/$(reg_value "$tessel" Start)" = 'C:\windows\system32\drivers\other.sys/0x3' ]
 check "service: no event-log source was registered" \
-  bash -c "! wine reg query 'HKLM\\SYSTEM\\CurrentControlSet\\Services\\Eventlog\\System\\Tessel-1' >/dev/null 2>&1"
+  reg_key_gone 'HKLM\SYSTEM\CurrentControlSet\Services\Eventlog\System\Tessel-1'
 check "service: the client's services were installed" [ "$(reg_value 'HKLM\SYSTEM\CurrentControlSet\Services\VN_Service' Start)" = 0x2 ]
 
 # --- The journal is gone at removal: logged, nothing undone, removal succeeds ---
@@ -123,7 +121,7 @@ removed journal "$removal_log"
 # Only the journal takes this value back.
 check "journal: values only the journal undoes are left" [ -n "$(reg_value 'HKLM\SOFTWARE\Halvora\VarnetKernel' DriverImage)" ]
 check "journal: the services were still removed" \
-  bash -c "! wine reg query 'HKLM\\SYSTEM\\CurrentControlSet\\Services\\VN_Service' >/dev/null 2>&1"
+  reg_key_gone 'HKLM\SYSTEM\CurrentControlSet\Services\VN_Service'
 
 # --- A file in use at removal ends as .old; the next removal deletes it ---
 # A running program's image cannot be deleted but can be renamed, as on

@@ -91,7 +91,7 @@ else
   check "the network provider was registered" has_call "LogonISReg.dll|SetNP $windir|"
   check "the log says so" has_line "<OnFirstAfter> Registring NP"
   check "hvrNotify.dll is deleted" [ ! -e "$WINEPREFIX/drive_c/windows/system32/hvrNotify.dll" ]
-  check "the notification package's key is deleted with its subkeys" bash -c "! wine reg query '$notify' >/dev/null 2>&1"
+  check "the notification package's key is deleted with its subkeys" reg_key_gone "$notify"
 fi
 check "the client chains to the GINA it found" [ "$(reg_value 'HKLM\SOFTWARE\Halvora\Varnet' ThirdPartyGina)" = msgina.dll ]
 check "SDL stays off by default" [ -z "$(reg_value 'HKLM\SOFTWARE\Halvora\Varnet' SDLEnabled)" ]

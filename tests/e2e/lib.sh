@@ -46,7 +46,9 @@ install() {
 
 unix_path() { winepath -u "$1" 2>/dev/null; }
 # The user's temporary directory, asked of Wine once (a loaded machine can
-# make one `wine cmd` come back empty) and kept in the prefix.
+# make one `wine cmd` come back empty) and kept in the prefix. Without it
+# every path below would point at / and negative log checks would pass: it
+# fails loudly instead.
 temp_dir() {
   local t i
   if [ ! -s "$WINEPREFIX/.tamber_temp_dir" ]; then
@@ -56,13 +58,19 @@ temp_dir() {
       sleep 1
     done
   fi
-  cat "$WINEPREFIX/.tamber_temp_dir" 2>/dev/null
+  if [ ! -s "$WINEPREFIX/.tamber_temp_dir" ]; then
+    echo "FAIL: Wine did not name its temporary directory" >&2
+    return 1
+  fi
+  cat "$WINEPREFIX/.tamber_temp_dir"
 }
-install_log() { echo "$(temp_dir)/HVInstLog/install_varnet_R33.elg"; }
+install_log() { local t; t=$(temp_dir) || return 1; echo "$t/HVInstLog/install_varnet_R33.elg"; }
 # The log's lines without their time stamps.
 log_messages() { sed -e 's/\r$//' -e 's/^<[^>]*> //' "$(install_log)" 2>/dev/null; }
 # (Not a pipe into grep -q: under pipefail an early exit fails the pipe.)
 has_line() { grep -qxF -- "$1" <<<"$(log_messages)"; }
+# lacks TEXT IN: no line of IN holds TEXT.
+lacks() { ! grep -qF -- "$1" <<<"$2"; }
 
 # --- The sample package ---
 
@@ -97,9 +105,12 @@ kept_run() {
   wine msiexec /qn "$@" "$pkg" >/dev/null 2>&1
   rc=$?
 }
-log_size() { wc -l <"$(install_log)"; }
-# The log from line $1 on, without time stamps (line breaks inside messages kept).
-log_from() { tail -n +"$1" "$(install_log)" | tr -d '\r' | sed 's/^<[^>]*> //'; }
+# A mark in the log: its line count now (0 before the first run).
+log_size() { if [ -f "$(install_log)" ]; then wc -l <"$(install_log)"; else echo 0; fi; }
+# The log after MARK, without time stamps (line breaks inside messages kept).
+log_from() { tail -n +"$(($1 + 1))" "$(install_log)" | tr -d '\r' | sed 's/^<[^>]*> //'; }
+# logged_after MARK LINE: LINE is a whole line of the log after MARK.
+logged_after() { grep -qxF -- "$2" <<<"$(log_from "$1")"; }
 
 # msiexec_install PACKAGE.msi [PROPERTY=VALUE ...]: a silent run through
 # msiexec itself, verbose log in $WORK/msi.log. msiexec's exit code reaches
@@ -125,6 +136,33 @@ reg_value() {
     awk -F'    ' -v n="$2" 'tolower($2) == tolower(n) { print $4; exit }'
 }
 reg_key_exists() { wine reg query "$1" >/dev/null 2>&1; }
+# reg_key_gone 'HKLM\KEY': the parent's listing came back and lacks the key
+# (a parent that is gone itself is asked of its own parent), so that a
+# failed Wine call never counts as gone.
+reg_key_gone() {
+  local parent=${1%\\*} name=${1##*\\} listing
+  [ "$parent" != "$1" ] || return 1
+  if ! listing=$(wine reg query "$parent" 2>/dev/null | tr -d '\r'); then
+    reg_key_gone "$parent"
+    return
+  fi
+  # A key without values or subkeys lists nothing, not even its own name:
+  # its parent's listing must then name it.
+  if [ -z "$listing" ]; then _reg_key_listed "$parent" || return 1; fi
+  ! _reg_names_subkey "$listing" "$name"
+}
+# _reg_key_listed 'HKLM\KEY': the parent's listing came back and names the key.
+_reg_key_listed() {
+  local parent=${1%\\*} listing
+  [ "$parent" != "$1" ] || return 1
+  listing=$(wine reg query "$parent" 2>/dev/null | tr -d '\r') && _reg_names_subkey "$listing" "${1##*\\}"
+}
+# _reg_names_subkey LISTING NAME: the first unindented line of a listing
+# names its key; the ones after it, its subkeys.
+_reg_names_subkey() {
+  awk -v key="$2" '/^[^ ]/ { if (seen++) { n = $0; sub(/.*\\/, "", n); if (tolower(n) == tolower(key)) found = 1 } }
+    END { exit !found }' <<<"$1"
+}
 
 # The section names of reg_ini_DB's blocks, in order, one per line (decoded
 # by the journal inspector; each block's first record names its section's key).
@@ -135,6 +173,8 @@ journal_blocks() { journal_dump | grep -c '^block '; }
 log_lines() { log_messages | grep -F -- "<$1> "; }
 # The sections regInsertSection applied, in order.
 applied_sections() { log_messages | sed -n 's/.*regInsertSection: WINI_FILE_NAME = .* SectionName=//p'; }
+# The edition's configuration section that was applied: VN_ or VG_Configuration.
+edition_section() { applied_sections | grep -x 'V[NG]_Configuration'; }
 # The handler banners in order, "NAME started|ended" per line: the banner
 # line is followed by its rule of hashes (a handler's own "Function started"
 # line is not).

@@ -40,8 +40,8 @@ plant_omva() {
 }
 check_omva_gone() {  # check_omva_gone RUN
   check "$1 deleted omva.sys" [ ! -e "$omva_sys" ]
-  check "$1 deleted the OMVA service" bash -c "! wine reg query '${omva_keys[0]}' >/dev/null 2>&1"
-  check "$1 deleted the OMVA event-log source" bash -c "! wine reg query '${omva_keys[1]}' >/dev/null 2>&1"
+  check "$1 deleted the OMVA service" reg_key_gone "${omva_keys[0]}"
+  check "$1 deleted the OMVA event-log source" reg_key_gone "${omva_keys[1]}"
 }
 
 # --- First installation, then what the user makes of it ---
@@ -57,7 +57,7 @@ rm -f "$drivers/bd.sys"
 mark=$(log_size); calls_mark=$(calls | wc -l)
 kept_run "$WORK/v52.msi" /i
 check "the same package reinstalls" expect_rc 3010
-check "as a maintenance run" grep -qxF "<OnMaintAfter> Function ended" <<<"$(log_from "$mark")"
+check "as a maintenance run" logged_after "$mark" "<OnMaintAfter> Function ended"
 check_omva_gone "the maintenance run"
 # The filter driver is in place already: its file is copied and re-signed.
 check "CopyBDsys copied the installed bd.sys into the system's drivers" cmp -s "$dir/boot/modules/bd.sys" "$drivers/bd.sys"
@@ -67,7 +67,7 @@ check "updateSignBD ran bdkern.exe once" \
   [ "$(cut -d'|' -f1,2 <<<"$sign")" = "bdkern.exe|\"${windir}boot\\modules\\bdkern.exe\"  -v -p $sign_inf -c s -i HV_BD1MP" ]
 check "on the installed netbdvnm.inf" [ -n "$sign_inf" -a "$(unix_path "$sign_inf")" -ef "$dir/boot/modules/netbdvnm.inf" ]
 check "in the modules directory" [ "$(cut -d'|' -f3 <<<"$sign")" = "${windir}boot\\modules" ]
-check "its result is logged" grep -qxF "<OnMaintAfter> Return code from updateSignBD: 0" <<<"$(log_from "$mark")"
+check "its result is logged" logged_after "$mark" "<OnMaintAfter> Return code from updateSignBD: 0"
 check "the product stays registered" reg_key_exists "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$code52"
 check "PRODUCT_GUID is unchanged" [ "$(reg_value "$key\\5.0" PRODUCT_GUID)" = "$code52" ]
 echo 'user sites' >"$dir/database/userc.c"
@@ -90,9 +90,9 @@ check "the DTBase profiles are kept" \
   [ "$(reg_value 'HKLM\SOFTWARE\Halvora\DTBase\5.0' Profile)/$(reg_value 'HKLM\SOFTWARE\Halvora\DTBase\5.0' DefaultProfile)" = Office/Travel ]
 check "the policy key survives" [ "$(reg_value "$key\\5.0\\policy" Rule1)" = allow-dns ]
 check "the old product's Uninstall entry is gone" \
-  bash -c "! wine reg query 'HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$code52' >/dev/null 2>&1"
+  reg_key_gone "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$code52"
 check "the old product's Installer registration is gone" \
-  bash -c "! wine reg query 'HKLM\\SOFTWARE\\Classes\\Installer\\Products\\$packed52' >/dev/null 2>&1"
+  reg_key_gone "HKLM\\SOFTWARE\\Classes\\Installer\\Products\\$packed52"
 check "PRODUCT_GUID holds the new code" [ "$(reg_value "$key\\5.0" PRODUCT_GUID)" = "$code53" ]
 check "the service-pack level moved to PrevMSP" [ "$(reg_value "$key\\5.0\\SP9\\MSP0" PrevMSP)" = 0 ]
 check "the journal gained the new blocks" [ "$(journal_blocks)" -eq $((blocks_before + blocks_per_run)) ]
@@ -105,7 +105,7 @@ mark=$(log_size)
 kept_run "$WORK/v51.msi" /i
 check "5.1 over 5.3 stops with 1603" expect_rc 1603
 check "OnBegin refuses the downgrade" grep -qF "<ShowMsgBox> Installation has detected that a newer version" <<<"$(log_from "$mark")"
-check "nothing else ran" bash -c "! grep -q 'Function started' <<<\"\$(tail -n +$mark '$(install_log)' | grep -v '<OnBegin>')\""
+check "nothing else ran" lacks 'Function started' "$(log_from "$mark" | grep -v '<OnBegin>')"
 check "5.3 is still the installed version" [ "$(reg_value "$key" MinorVersion)" = 0x3 ]
 
 # --- Removal ---
@@ -139,10 +139,10 @@ for gone in 'SOFTWARE\Halvora\Varnet\GUI' 'SOFTWARE\Halvora\VarnetKernel' 'SOFTW
             'SYSTEM\CurrentControlSet\Services\Tessel-1' 'SYSTEM\CurrentControlSet\Services\VN_Service' \
             'SYSTEM\CurrentControlSet\Services\VN_WatchDog' 'SOFTWARE\Halvora\DTBase' \
             'SYSTEM\CurrentControlSet\Services\BD0' 'SYSTEM\CurrentControlSet\Services\BD1' 'SOFTWARE\Halvora\SLAN'; do
-  check "HKLM\\$gone is gone" bash -c "! wine reg query 'HKLM\\$gone' >/dev/null 2>&1"
+  check "HKLM\\$gone is gone" reg_key_gone "HKLM\\$gone"
 done
 check "no Varnet value under Products" [ -z "$(reg_value 'HKLM\SOFTWARE\Halvora\Products' Varnet)" ]
-check "the journal was read back whole" bash -c "! grep -qF 'RestoreAllSections: Can' <<<\"\$1\"" _ "$removal_log"
+check "the journal was read back whole" lacks 'RestoreAllSections: Can' "$removal_log"
 check "bin left the machine Path" \
   bash -c "! wine reg query 'HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment' /v Path 2>/dev/null | grep -qiF 'Halvora\\Varnet\\bin'"
 check "the certificates are kept" [ -f "$dir/certs/site.p12" ]
@@ -167,13 +167,13 @@ mark=$(log_size)
 kept_run "$WORK/v53.msi" /i
 check "a reinstallation before the restart stops with 1603" expect_rc 1603
 check "it names the pending restart" \
-  grep -qxF "<OnBegin> Aborting installation because reboot was not done after uninstall" <<<"$(log_from "$mark")"
+  logged_after "$mark" "<OnBegin> Aborting installation because reboot was not done after uninstall"
 wineserver -k; sleep 1
 wine cmd /c exit >/dev/null 2>&1  # boots: RunOnce runs erase_VN.exe
 check "the restart ran erase_VN.exe" has_call "erase_VN.exe|C:\\windows\\erase_VN.exe|"
 kept_run "$WORK/v53.msi" /i
 check "after the restart the installation succeeds" expect_rc 3010
-check "and is a first installation again" grep -qxF "<OnFirstAfter> Function ended" <<<"$(log_from "$mark")"
+check "and is a first installation again" logged_after "$mark" "<OnFirstAfter> Function ended"
 
 # --- One install log for the whole life, every handler framed ---
 started=$(banners | grep -c ' started$')

@@ -25,9 +25,7 @@ dir=$(client_dir)
 key='HKLM\SOFTWARE\Halvora\Varnet'
 sys32="$WINEPREFIX/drive_c/windows/system32"
 radd() { wine reg add "$@" /f >/dev/null 2>&1; }
-gone() { ! reg_key_exists "$1"; }
 contains() { [[ "$1" == *"$2"* ]]; }
-lacks() { ! grep -qF -- "$1" <<<"$2"; }
 line_no() { grep -nxF -- "$1" <<<"$2" | cut -d: -f1; }
 others_write() { echo $(( 0$(stat -c %a "$1") & 2 )); }  # 2: Everyone may write
 # locked DIRECTORY FINDING: the line that resetting a directory's access leaves.
@@ -78,13 +76,13 @@ check "the maintenance handlers ran to their end" \
   bash -c 'grep -qxF "<OnMaintBefore> Function ended" <<<"$1" && grep -qxF "<OnMaintAfter> Function ended" <<<"$1"' _ "$overwrite_log"
 check "the policy files are deleted" all [ ! -e "$dir/policy/local.pol" ] -- [ ! -e "$dir/policy/site" ]
 check "a certificate among them is kept" [ -f "$dir/policy/user.p12" ]
-check "the per-user client keys are deleted" gone 'HKU\.DEFAULT\Software\Halvora\Varnet'
-check "also in the user's own hive" all [ -n "$user_sid" ] -- gone "HKU\\$user_sid\\Software\\Halvora\\Varnet"
+check "the per-user client keys are deleted" reg_key_gone 'HKU\.DEFAULT\Software\Halvora\Varnet'
+check "also in the user's own hive" all [ -n "$user_sid" ] -- reg_key_gone "HKU\\$user_sid\\Software\\Halvora\\Varnet"
 check "other keys of the users stay" [ "$(reg_value 'HKU\.DEFAULT\Software\Halvora\Other' Keep)" = yes ]
 check "the client key's old values are deleted" [ -z "$(reg_value "$key" OldSetting)" ]
-check "its old subkeys are deleted" gone "$key\\Legacy"
+check "its old subkeys are deleted" reg_key_gone "$key\\Legacy"
 check "also where the installation writes again" [ -z "$(reg_value "$key\\GUI" OldTheme)" ]
-check "the policy key is not kept as in an upgrade" gone "$key\\5.0\\policy"
+check "the policy key is not kept as in an upgrade" reg_key_gone "$key\\5.0\\policy"
 check "SCV keeps its value" [ "$(reg_value "$key\\SCV" Check)" = on ]
 check "the SDS and BD1 keys are deleted" \
   [ -z "$(reg_value 'HKLM\SOFTWARE\Halvora\SDS' Marker)$(reg_value 'HKLM\SOFTWARE\Halvora\BD1' Marker)" ]
@@ -93,7 +91,7 @@ check "the installation then wrote its values afresh" \
 check "the previous GINA is back" [ "$(reg_value "$winlogon" GinaDLL)" = msgina.dll ]
 check "and HvrOldGina is gone" [ -z "$(reg_value "$winlogon" HvrOldGina)" ]
 check "the user's userc.c gives way to the one a new installation has" cmp -s "$dir/database/userc.c" "$WORK/userc-installed.c"
-check "userc.c was neither saved nor restored" bash -c '! grep -qF BackupOfAnOldFile_userc.c <<<"$1"' _ "$overwrite_log"
+check "userc.c was neither saved nor restored" lacks BackupOfAnOldFile_userc.c "$overwrite_log"
 # The split kernel installation re-signs the filter driver through VN_SMS.exe.
 windir='C:\Program Files\Halvora\Varnet\'
 sign_inf=$(tr -d '\r' <"$dir/bin/bdinst.bat" 2>/dev/null | sed -n 's/.*  -v -p \([^ ]*\) -c s -i HV_BD1MP$/\1/p')

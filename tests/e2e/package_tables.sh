@@ -13,6 +13,8 @@ table() {
   local rows; rows=$(msiinfo export "$1" "$2" 2>/dev/null | tr -d '\r')
   head -3 <<<"$rows"; tail -n +4 <<<"$rows" | sort
 }
+# A table's rows alone, sorted.
+rows() { msi_table "$@" | sort; }
 # At least the header and one row, and the same in both packages.
 same_table() {
   local a b
@@ -23,15 +25,15 @@ for t in CustomAction InstallExecuteSequence InstallUISequence CreateFolder Lock
   check "the $t rows are the same" same_table "$t"
 done
 check "every handler is a custom action of TamberDll" \
-  test "$(table "$x64" CustomAction | tail -n +4 | cut -f3 | sort -u)" = TamberDll
+  test "$(rows "$x64" CustomAction | cut -f3 | sort -u)" = TamberDll
 
 # The engine gives LocalSystem full control of a locked folder itself.
 check "INSTALLDIR is created by its component and locked: Administrators full control, Everyone read and execute" \
-  all test "$(table "$x64" CreateFolder | tail -n +4)" = $'INSTALLDIR\tClientRoot' -- \
-  test "$(table "$x64" LockPermissions | tail -n +4)" = \
+  all test "$(rows "$x64" CreateFolder)" = $'INSTALLDIR\tClientRoot' -- \
+  test "$(rows "$x64" LockPermissions)" = \
     $'INSTALLDIR\tCreateFolder\t\tAdministrators\t268435456\nINSTALLDIR\tCreateFolder\t\tEveryone\t-1610612736'
 
-binary_names() { table "$1" Binary | tail -n +4 | cut -f1; }
+binary_names() { rows "$1" Binary | cut -f1; }
 check "the Binary row names are the same" \
   test -n "$(binary_names "$x86")" -a "$(binary_names "$x86")" = "$(binary_names "$x64")"
 

@@ -21,7 +21,7 @@ This installation will now terminate.'
 msg_1109='Illegal destination drive. Installation should be on a fixed drive only.
 This installation will now terminate.'
 
-log_file=$(install_log)
+log_file=$(install_log) || exit 1
 uninstall_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Varnet_UnInstall'
 run_once_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\RunOnce'
 
@@ -37,14 +37,13 @@ install_fresh() {
 # captured text.
 log_holds() { grep -qF -- "$(printf '%s' "$1" | tr '\n' '\001')" <<<"$(log_messages | tr '\n' '\001')"; }
 log_lacks() { ! log_holds "$1"; }
-logged() { grep -qxF -- "$1" <<<"$(log_messages)"; }
 no_banner_of() { ! grep -q "^$1 " <<<"$(banners)"; }
 box_skipped() {
   log_holds "<ShowMsgBox> $1
-" && logged "<ShowMsgBox> method is disabled because we are in silent mode. uType is: $2"
+" && has_line "<ShowMsgBox> method is disabled because we are in silent mode. uType is: $2"
 }
 nothing_installed() {
-  [ ! -e "$(client_dir)" ] && ! reg_key_exists 'HKLM\SOFTWARE\Halvora\Varnet' && [ -z "$(calls 2>/dev/null)" ]
+  [ ! -e "$(client_dir)" ] && reg_key_gone 'HKLM\SOFTWARE\Halvora\Varnet' && [ -z "$(calls 2>/dev/null)" ]
 }
 
 # refused WHAT TEXT MB_TYPE: the checks every refusal shares.
@@ -64,7 +63,7 @@ unsupported() {  # WINE_VERSION "MAJOR.MINOR service pack: N" as logged
   set_winver "$1"
   install_fresh
   refused "$1" "$msg_1100" 0x10
-  check "$1: the version is logged" logged "<OnBegin> Running on Windows version: $2."
+  check "$1: the version is logged" has_line "<OnBegin> Running on Windows version: $2."
   check "$1: OnBegin stops before the package settings, without its end banner" \
     test "$(banners | tr '\n' '|')$(log_lines 'Setting Product.ini')" = 'OnBegin started|'
 }
@@ -87,9 +86,9 @@ check "Wine reports R: as a CD-ROM drive (DriveType $(drive_type R:))" test "$(d
 install_fresh 'INSTALLDIR=R:\Varnet\'
 refused "CD-ROM destination" "$msg_1109" 0x10
 check "CD-ROM destination: the drive check says false" \
-  logged '<CheckDriveIsValid> CheckDriveIsValid: result for drive <R:\> = false.'
+  has_line '<CheckDriveIsValid> CheckDriveIsValid: result for drive <R:\> = false.'
 check "CD-ROM destination: no space check follows" log_lacks '<CheckDiskSpace>'
-check "CD-ROM destination: OnFirstBefore still ends" logged '<OnFirstBefore> Function ended'
+check "CD-ROM destination: OnFirstBefore still ends" has_line '<OnFirstBefore> Function ended'
 check "CD-ROM destination: nothing was written to R:" test -z "$(ls -A "$WORK/cdrom")"
 
 # --- 1108: a fixed drive with less than 40 MiB free ---
@@ -110,7 +109,7 @@ if [ $mounted = yes ]; then
   install_fresh 'INSTALLDIR=T:\Varnet\'
   refused "too little space" "$msg_1108" 0x10
   check "too little space: the drive check passes first" \
-    logged '<CheckDriveIsValid> CheckDriveIsValid: result for drive <T:\> = true.'
+    has_line '<CheckDriveIsValid> CheckDriveIsValid: result for drive <T:\> = true.'
   check "too little space: the log gives what is needed and what is free" \
     log_holds "<CheckDiskSpace> ERROR: not enough space on selected disk!!!  needed: 41943040 bytes, available: $free
 <CheckDiskSpace> selected disk is identified by <T:\\>
@@ -133,7 +132,7 @@ check "firewall product: the version and its key are logged" \
 <CheckRequirements> BD1 exist on the machine - exit
 "
 check "firewall product: OnBeforeCommon gives up" \
-  logged '<OnBeforeCommon> Aborting installation because of failure in CheckRequirements'
+  has_line '<OnBeforeCommon> Aborting installation because of failure in CheckRequirements'
 check "firewall product: the drive is not even checked" log_lacks '<CheckDriveIsValid>'
 
 # --- 1105: the bandwidth product; an empty key is enough. The firewall
@@ -143,8 +142,8 @@ wine reg add 'HKLM\SOFTWARE\Halvora\et1' /f >/dev/null 2>&1
 install_fresh
 refused "bandwidth product" "$msg_1105" 0x10
 check "bandwidth product: a firewall version without its key passes" \
-  logged '<CheckRequirements> BD1 version =  7.1 no sub key with this version was found under SOFTWARE\Halvora bd1 , bd1 does not exist.'
-check "bandwidth product: it is named in the log" logged '<CheckRequirements> ET1 exist on the machine - exit'
+  has_line '<CheckRequirements> BD1 version =  7.1 no sub key with this version was found under SOFTWARE\Halvora bd1 , bd1 does not exist.'
+check "bandwidth product: it is named in the log" has_line '<CheckRequirements> ET1 exist on the machine - exit'
 wine reg delete 'HKLM\SOFTWARE\Halvora\et1' /f >/dev/null 2>&1
 
 # --- 1102: a removal still waits for its restart ---
@@ -153,7 +152,7 @@ wine reg add "$run_once_key" /v InstallShieldSetupForVN /d 'C:\windows\erase_VN.
 install_fresh
 refused "pending restart" "$msg_1102" 0x0
 check "pending restart: the reason is logged" \
-  logged '<OnBegin> Aborting installation because reboot was not done after uninstall'
+  has_line '<OnBegin> Aborting installation because reboot was not done after uninstall'
 check "pending restart: OnBegin stops without its end banner, no prologue runs" \
   test "$(banners | tr '\n' '|')" = 'OnBegin started|'
 
@@ -162,10 +161,10 @@ check "pending restart: OnBegin stops without its end banner, no prologue runs" 
 wine reg delete "$run_once_key" /v InstallShieldSetupForVN /f >/dev/null 2>&1
 install_fresh
 check "without the conditions the installation succeeds (3010, got $rc)" expect_rc 3010
-check "without the conditions OnFirstAfter runs to its end" logged '<OnFirstAfter> Function ended'
+check "without the conditions OnFirstAfter runs to its end" has_line '<OnFirstAfter> Function ended'
 check "without the conditions no finish error text is set" log_lacks 'key=ID_FINISH_ERROR_STRING'
 check "without the conditions the requirements pass" \
-  logged '<CheckRequirements> Checking Requirements finish successfully.'
+  has_line '<CheckRequirements> Checking Requirements finish successfully.'
 check "the installation clears the removal marker" test -z "$(reg_value "$uninstall_key" IsUnInstall)"
 check "the client is installed" test -f "$(client_dir)/bin/VN_GUI.exe"
 

@@ -25,7 +25,7 @@ echo "[entrust]" >"$WINEPREFIX/drive_c/windows/entrust.ini"
 wineserver -w
 
 # The install log, read often: its path asks Wine once.
-log_file=$(install_log)
+log_file=$(install_log) || exit 1
 messages() { sed -e 's/\r$//' -e 's/^<[^>]*> //' "$log_file" 2>/dev/null; }
 
 sample_package "$WORK/v52.msi" || { echo "FAIL: package build"; exit 1; }

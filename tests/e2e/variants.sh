@@ -30,8 +30,7 @@ services='HKLM\SYSTEM\CurrentControlSet\Services'
 suite_setup='HKLM\SOFTWARE\Halvora\Halvora Product Suite\setup'
 # grep -q stops reading early; in a pipeline under pipefail the writer's
 # SIGPIPE would decide the result, so these search captured text.
-logged() { grep -qxF -- "$1" <<<"$(log_messages)"; }
-not_logged() { ! grep -qF -- "$1" <<<"$(log_messages)"; }
+not_logged() { lacks "$1" "$(log_messages)"; }
 installer_property() { grep -qxF "Property(S): $1 = $2" <<<"$(tr -d '\r' < "$WORK/msi.log")"; }
 journaled_edition() { grep -qxF "    value = $1" <<<"$(journal_dump | grep -A3 -xF '    name  = Edition')"; }
 
@@ -52,27 +51,27 @@ check "the common Programs folder exists" test -n "$programs" -a -d "$programs"
 win_dir='C:\Tools\Varnet\'
 
 check "the installation asks for a restart (3010, got $rc)" expect_rc 3010
-check "OnFirstAfter ran to its end" logged '<OnFirstAfter> Function ended'
+check "OnFirstAfter ran to its end" has_line '<OnFirstAfter> Function ended'
 
 # No path dialog: the expanded DefaultPath and the product folder.
 check "the client went to the DefaultPath's folder" \
   test -f "$dir/bin/VN_GUI.exe" -a ! -e "$WINEPREFIX/drive_c/Program Files/Halvora/Varnet"
-check "OnFirstAfter worked in that folder" logged "<OnFirstAfter> Target dir is: $win_dir"
+check "OnFirstAfter worked in that folder" has_line "<OnFirstAfter> Target dir is: $win_dir"
 
 # Without Entrust support its library is deleted; here there is none.
 check "the missing Entrust library is logged as is" \
-  logged '<OnFirstAfter> Failed to DeleteFile (C:\windows\system32\kmpapi32.dll)'
+  has_line '<OnFirstAfter> Failed to DeleteFile (C:\windows\system32\kmpapi32.dll)'
 
 # Basic edition.
-check "the edition setting chose Varnet" logged "<SetProperty> SetProperty >> key=tamber_VG_type ${tab} value=Varnet"
-check "the deferred phase saw Varnet" logged '<IsVarguardChosen> ClientType=Varnet'
+check "the edition setting chose Varnet" has_line "<SetProperty> SetProperty >> key=tamber_VG_type ${tab} value=Varnet"
+check "the deferred phase saw Varnet" has_line '<IsVarguardChosen> ClientType=Varnet'
 check "the Start-menu folder is renamed to Varnet with its Varnet.lnk only" \
   test "$(ls "$programs/Halvora Tessel-1 Varnet" 2>&1)" = Varnet.lnk
 check "no Varguard Start-menu folder is left" test ! -e "$programs/Halvora Tessel-1 Varguard"
 check "bin\\VN_Diagnostics.exe is deleted, VN_GUI.exe is not" \
   test ! -e "$dir/bin/VN_Diagnostics.exe" -a -f "$dir/bin/VN_GUI.exe"
 check "VN_Configuration is applied, VG_Configuration is not" \
-  test "$(applied_sections | grep -x 'V[NG]_Configuration')" = VN_Configuration
+  test "$(edition_section)" = VN_Configuration
 check "the registry says Edition = Varnet" test "$(reg_value "$client_key\\Configuration" Edition)" = Varnet
 check "the journal holds the Varnet edition value" journaled_edition Varnet
 
@@ -81,11 +80,11 @@ check "installationType = Simplified" test "$(reg_value "$client_key" installati
 check "IsSimplified = 1" test "$(reg_value "$client_key" IsSimplified)" = 0x1
 
 # ShowRestrat=0: restart without asking.
-check "REBOOTPROMPT = Suppress is set" logged "<SetProperty> SetProperty >> key=REBOOTPROMPT ${tab} value=Suppress"
+check "REBOOTPROMPT = Suppress is set" has_line "<SetProperty> SetProperty >> key=REBOOTPROMPT ${tab} value=Suppress"
 check "the installer ends with REBOOTPROMPT = Suppress" installer_property REBOOTPROMPT Suppress
 
 # Split kernel installation.
-check "the split installation ran" logged '<OnFirstAfter> Return code from InstallBD_with_VN_SMS_service: 0'
+check "the split installation ran" has_line '<OnFirstAfter> Return code from InstallBD_with_VN_SMS_service: 0'
 check "the legacy kernel steps did not run" not_logged '<OnFirstAfter> addreg_CleanKernelINF()'
 check "InstallBD did not run on its own" not_logged 'Return code from InstallBD:'
 batch="$dir/bin/bdinst.bat"
@@ -154,7 +153,7 @@ dir=$(client_dir)
 programs=$(common_programs)
 
 check "a launcher run asks for no restart (0, got $rc)" expect_rc 0
-check "OnFirstAfter ran to its end (launcher run)" logged '<OnFirstAfter> Function ended'
+check "OnFirstAfter ran to its end (launcher run)" has_line '<OnFirstAfter> Function ended'
 check "without DefaultPath the client went to the default folder" \
   test -f "$dir/bin/VN_GUI.exe" -a "$(log_lines OnFirstAfter | grep -F 'Target dir is:')" = \
     '<OnFirstAfter> Target dir is: C:\Program Files\Halvora\Varnet\'
@@ -166,13 +165,13 @@ check "the full edition keeps its Start-menu folder and both shortcuts" \
 check "the full edition has no Varnet Start-menu folder" test ! -e "$programs/Halvora Tessel-1 Varnet"
 check "the full edition keeps bin\\VN_Diagnostics.exe" test -f "$dir/bin/VN_Diagnostics.exe"
 check "VG_Configuration is applied, VN_Configuration is not" \
-  test "$(applied_sections | grep -x 'V[NG]_Configuration')" = VG_Configuration
+  test "$(edition_section)" = VG_Configuration
 check "the registry says Edition = Varguard" test "$(reg_value "$client_key\\Configuration" Edition)" = Varguard
 check "the journal holds the Varguard edition value" journaled_edition Varguard
 check "a full package writes IsSimplified = 0 and no installationType" \
   test "$(reg_value "$client_key" IsSimplified)|$(reg_value "$client_key" installationType)" = "0x0|"
-check "without the split setting the legacy kernel steps run" logged '<OnFirstAfter> addreg_CleanKernelINF()'
-check "without the split setting InstallBD runs" logged '<OnFirstAfter> Return code from InstallBD: 0'
+check "without the split setting the legacy kernel steps run" has_line '<OnFirstAfter> addreg_CleanKernelINF()'
+check "without the split setting InstallBD runs" has_line '<OnFirstAfter> Return code from InstallBD: 0'
 check "without the split setting no batch and no VN_SMS.exe" \
   test ! -e "$dir/bin/bdinst.bat" -a "$(calls | grep -c '^VN_SMS\.exe|')" = 0
 check "without the split setting the services stay on automatic start" test "$(start_types)" = "0x2 0x2"

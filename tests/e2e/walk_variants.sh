@@ -5,7 +5,7 @@ source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/display.sh"
 source "$(dirname "$0")/wizard.sh"
 set_winver winxp
-nothing_installed() { [ ! -e "$(client_dir)" ] && ! reg_key_exists 'HKLM\SOFTWARE\Halvora\Varnet\Configuration'; }
+nothing_installed() { [ ! -e "$(client_dir)" ] && reg_key_gone 'HKLM\SOFTWARE\Halvora\Varnet\Configuration'; }
 
 sample_package "$WORK/default.msi" || { echo "FAIL: package build"; exit 1; }
 sample_package "$WORK/preset.msi" PathAskUser=0 'DefaultPath=%SystemDrive%\Tools' DesktopSecurityAskUser=0 \

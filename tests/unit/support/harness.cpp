@@ -328,7 +328,8 @@ void UnixCommand(const std::string& command) {
         throw std::runtime_error("cannot run " + command);
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
-    for (int tries = 0; tries < 100 && !FileExists(done); ++tries) Sleep(50);
+    // Wine can take seconds to start /bin/sh on a loaded machine; the loop ends as soon as it is done.
+    for (int tries = 0; tries < 600 && !FileExists(done); ++tries) Sleep(50);
     if (!DeleteFileW(done.c_str())) throw std::runtime_error("no end of " + command);
 }
 
