@@ -75,10 +75,7 @@ lacks() { ! grep -qF -- "$1" <<<"$2"; }
 # --- The sample package ---
 
 # set_winver win2k|winxp|win2003|vista|win7: the version this prefix reports.
-set_winver() {
-  wine reg add 'HKCU\Software\Wine' /v Version /d "$1" /f >/dev/null 2>&1
-  wineserver -w
-}
+set_winver() { "$SRC/tests/wine-version" "$1" || exit 1; }
 
 # sample_package OUT.msi [Version=X.Y.Z] [Probe=yes] [settings...]: the x64
 # sample package; each setting KEY=VALUE replaces or adds a key of its
