@@ -50,10 +50,21 @@ mode_text() { case $1 in upgrade) echo "Upgrade: keep the settings of the instal
   overwrite) echo "Overwrite: replace them with the settings of this package" ;; esac; }
 edition_text() { case $1 in Varnet) echo "Varnet: the remote-access client" ;;
   Varguard) echo "Varguard: the client with desktop security" ;; esac; }
+# texts_hold GREP-ARGS...: the current dialog's texts hold a matching line,
+# asked again for up to 5 s: a dialog can show before the installer has set
+# its controls, and one `wine` call on a loaded machine can come back empty.
+texts_hold() {
+  local i
+  for i in 1 2 3 4 5 6 7 8 9 10; do
+    grep -q "$@" <<<"$(ui texts)" && return 0
+    sleep 0.5
+  done
+  return 1
+}
 # selected TEXT: the radio button or check box TEXT is set on the current dialog.
-selected() { grep -qxF -- "Button	checked	$1" <<<"$(ui texts)"; }
+selected() { texts_hold -xF -- "Button	checked	$1"; }
 # shown TEXT: the current dialog (or box) shows a static text TEXT.
-shown() { grep -qF -- "$1" <<<"$(ui texts)"; }
+shown() { texts_hold -F -- "$1"; }
 
 # install_from_ready: Install on R, then Finish on the end dialog.
 install_from_ready() {
