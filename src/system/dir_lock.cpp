@@ -96,6 +96,24 @@ DWORD ReadSecurity(const std::wstring& path, SecurityDescriptor* sd) {
                                  nullptr, nullptr, nullptr, nullptr, sd->out());
 }
 
+// The directory itself, never what a link there leads to. Without delete
+// sharing it can be neither renamed nor replaced while the handle is held.
+KernelHandle OpenDirectory(const std::wstring& path, DWORD access, LinkFinding* finding) {
+    // A trailing backslash would make the name lead through a link.
+    std::wstring name = path;
+    while (name.size() > 3 && name.back() == L'\\') name.pop_back();
+    return OpenWithoutLinks(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                            L"", finding);
+}
+
+// Both handles need FILE_READ_ATTRIBUTES.
+bool SameObject(HANDLE a, HANDLE b) {
+    BY_HANDLE_FILE_INFORMATION x, y;
+    return GetFileInformationByHandle(a, &x) && GetFileInformationByHandle(b, &y) &&
+           x.dwVolumeSerialNumber == y.dwVolumeSerialNumber && x.nFileIndexHigh == y.nFileIndexHigh &&
+           x.nFileIndexLow == y.nFileIndexLow;
+}
+
 bool Missing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
 // The directories above `path`, nearest first, each ending in a backslash,
@@ -119,8 +137,9 @@ std::wstring Describe(const UntrustedAccess& found) {
     return text;
 }
 
-// Ownership first: as owner, the access list can be replaced whatever it says.
-DWORD ResetToPackageAccess(const std::wstring& path) {
+// Ownership first: as owner, the access list can be replaced whatever it
+// says. Each change goes through a handle to the directory that `held` holds.
+DWORD ResetToPackageAccess(const std::wstring& path, HANDLE held) {
     SecurityDescriptor sd;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kPackageAccess, SDDL_REVISION_1, sd.out(), nullptr))
         return GetLastError();
@@ -130,13 +149,22 @@ DWORD ResetToPackageAccess(const std::wstring& path) {
     GetSecurityDescriptorOwner(sd.get(), &owner, &defaulted);
     GetSecurityDescriptorDacl(sd.get(), &present, &dacl, &defaulted);
     EnablePrivilege("SeTakeOwnershipPrivilege");
-    wchar_t* name = const_cast<wchar_t*>(path.c_str());
-    DWORD error = SetNamedSecurityInfoW(name, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, owner, nullptr, nullptr,
-                                        nullptr);
-    if (error == ERROR_SUCCESS)
-        error = SetNamedSecurityInfoW(name, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                                      nullptr, nullptr, dacl, nullptr);
-    return error;
+    const struct {
+        DWORD access;
+        SECURITY_INFORMATION what;
+    } steps[] = {{WRITE_OWNER, OWNER_SECURITY_INFORMATION},
+                 // Setting an access list reads the present one too.
+                 {WRITE_DAC | READ_CONTROL, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION}};
+    for (const auto& step : steps) {
+        // Whatever the name leads to must be the held directory.
+        KernelHandle dir(CreateFileW(path.c_str(), step.access | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (!dir) return GetLastError();
+        if (!SameObject(dir.get(), held)) return ERROR_FILE_INVALID;
+        const DWORD error = SetSecurityInfo(dir.get(), SE_FILE_OBJECT, step.what, owner, nullptr, dacl, nullptr);
+        if (error != ERROR_SUCCESS) return error;
+    }
+    return ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -193,9 +221,20 @@ bool LockInstallDir(const wchar_t* label, const XString& dir) {
                    path.c_str(), parent.c_str(), Describe(found).c_str());
     }
 
-    SecurityDescriptor sd;
-    DWORD error = ReadSecurity(path, &sd);
+    // Held from the read to the reset: a junction put in its place could
+    // otherwise hand SYSTEM's ownership to a directory elsewhere.
+    LinkFinding finding;
+    KernelHandle held = OpenDirectory(path, READ_CONTROL | FILE_READ_ATTRIBUTES, &finding);
+    DWORD error = held ? ERROR_SUCCESS : GetLastError();
     if (Missing(error)) return true;  // nothing in it to use
+    if (finding) {
+        LogMessage(0, label, L"Installation directory %s is not used: it %s", path.c_str(), finding.text.c_str());
+        return false;
+    }
+    SecurityDescriptor sd;
+    if (error == ERROR_SUCCESS)
+        error = GetSecurityInfo(held.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                nullptr, nullptr, nullptr, nullptr, sd.out());
     if (error != ERROR_SUCCESS) {
         LogMessage(error, label, L"Installation directory %s is not used: its owner and access list cannot be read",
                    path.c_str());
@@ -203,7 +242,7 @@ bool LockInstallDir(const wchar_t* label, const XString& dir) {
     }
     const UntrustedAccess found = FindUntrustedAccess(sd.get(), AccessScope::Directory);
     if (!found.Found()) return true;
-    error = ResetToPackageAccess(path);
+    error = ResetToPackageAccess(path, held.get());
     if (error != ERROR_SUCCESS) {
         LogMessage(error, label, L"Installation directory %s was %s and cannot be locked: it is not used", path.c_str(),
                    Describe(found).c_str());

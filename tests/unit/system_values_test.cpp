@@ -3,6 +3,7 @@
 #include <doctest.h>
 
 #include <windows.h>
+#include <aclapi.h>
 #include <sddl.h>
 
 #include <cstdlib>
@@ -110,4 +111,36 @@ TEST_CASE("untrusted owners and writers of a directory and its parents") {
         CHECK_MESSAGE(found.owner == c.owner, Narrow(c.sddl));
         CHECK_MESSAGE(found.writers == c.writers, Narrow(c.sddl));
     }
+}
+
+// SYSTEM takes ownership of the installation directory and resets its access
+// list: through a link planted in its place that would hand it another
+// directory. Wine shows mode bits as the access list: o+w is Everyone.
+TEST_CASE("the installation directory is locked through its own handle and never through a link") {
+    const std::wstring target = L"C:\\elsewhere", dir = L"C:\\P";
+    auto writers = [](const std::wstring& path) {
+        PSECURITY_DESCRIPTOR sd = nullptr;
+        REQUIRE(GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION |
+                                      DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr, &sd) == 0);
+        const std::wstring found = FindUntrustedAccess(sd, AccessScope::Directory).writers;
+        LocalFree(sd);
+        return found;
+    };
+    CreateDirectoryW(target.c_str(), nullptr);
+    UnixCommand("chmod o+w " + UnixPath(target) + " && ln -s " + UnixPath(target) + " " + UnixPath(dir));
+    REQUIRE(writers(target) == L"S-1-1-0");
+    {
+        LogCapture log;
+        CHECK_FALSE(LockInstallDir(L"Test", XString(L"C:\\P\\")));
+        CHECK(log.Contains("<Test> Installation directory C:\\P\\ is not used: it is a link or junction (reparse point)"));
+        CHECK(writers(target) == L"S-1-1-0");
+    }
+    // The same directory under its own name is locked.
+    LogCapture log;
+    CHECK(LockInstallDir(L"Test", XString(L"C:\\elsewhere\\")));
+    CHECK(log.Contains("<Test> Installation directory C:\\elsewhere\\ was writable by S-1-1-0: its owner is now "
+                       "Administrators and its access list SYSTEM and Administrators full control, Users read and "
+                       "execute"));
+    CHECK(writers(target).empty());
+    CHECK(LockInstallDir(L"Test", XString(L"C:\\Missing\\")));  // nothing there to use
 }
