@@ -96,16 +96,6 @@ DWORD ReadSecurity(const std::wstring& path, SecurityDescriptor* sd) {
                                  nullptr, nullptr, nullptr, nullptr, sd->out());
 }
 
-// The directory itself, never what a link there leads to. Without delete
-// sharing it can be neither renamed nor replaced while the handle is held.
-KernelHandle OpenDirectory(const std::wstring& path, DWORD access, LinkFinding* finding) {
-    // A trailing backslash would make the name lead through a link.
-    std::wstring name = path;
-    while (name.size() > 3 && name.back() == L'\\') name.pop_back();
-    return OpenWithoutLinks(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                            L"", finding);
-}
-
 // Both handles need FILE_READ_ATTRIBUTES.
 bool SameObject(HANDLE a, HANDLE b) {
     BY_HANDLE_FILE_INFORMATION x, y;
@@ -221,10 +211,12 @@ bool LockInstallDir(const wchar_t* label, const XString& dir) {
                    path.c_str(), parent.c_str(), Describe(found).c_str());
     }
 
-    // Held from the read to the reset: a junction put in its place could
-    // otherwise hand SYSTEM's ownership to a directory elsewhere.
+    // The directory itself, never what a link there leads to, held without
+    // delete sharing from the read to the reset: a junction put in its place
+    // could otherwise hand SYSTEM's ownership to a directory elsewhere.
     LinkFinding finding;
-    KernelHandle held = OpenDirectory(path, READ_CONTROL | FILE_READ_ATTRIBUTES, &finding);
+    KernelHandle held = OpenWithoutLinks(path, READ_CONTROL | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, L"", &finding);
     DWORD error = held ? ERROR_SUCCESS : GetLastError();
     if (Missing(error)) return true;  // nothing in it to use
     if (finding) {

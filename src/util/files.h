@@ -79,8 +79,8 @@ struct LinkFinding {
     explicit operator bool() const { return kind != kNone; }
 };
 
-// Opens `path` itself, never what a link there leads to
-// (FILE_FLAG_OPEN_REPARSE_POINT is added to `flags`; a directory needs
+// Opens `path` itself, never what a link there leads to, with or without a
+// trailing backslash (FILE_FLAG_OPEN_REPARSE_POINT is added to `flags`; a directory needs
 // FILE_FLAG_BACKUP_SEMANTICS there), and checks through the handle that it is
 // no link or junction, no file with a second name, and, where the system can
 // tell, lies at `expected` (a final path; empty: not checked). Wine follows a

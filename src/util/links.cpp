@@ -56,9 +56,12 @@ std::wstring FinalPath(HANDLE handle, const wchar_t* child) {
 KernelHandle OpenWithoutLinks(const std::wstring& path, DWORD access, DWORD share, DWORD creation, DWORD flags,
                               const std::wstring& expected, LinkFinding* finding, SECURITY_ATTRIBUTES* security) {
     *finding = LinkFinding();
+    // A trailing backslash would make the name lead through a link ("C:\" stays).
+    std::wstring name = path;
+    while (name.size() > 3 && name.back() == L'\\') name.pop_back();
     // Wine marks a Unix symlink to a directory only in what the name reports.
-    const DWORD named = GetFileAttributesW(path.c_str());
-    KernelHandle handle(CreateFileW(path.c_str(), access, share, security, creation,
+    const DWORD named = GetFileAttributesW(name.c_str());
+    KernelHandle handle(CreateFileW(name.c_str(), access, share, security, creation,
                                     flags | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!handle) return handle;
     DWORD attributes = 0, names = 0;
