@@ -40,6 +40,13 @@ constexpr int kShortPathChars = 256;
 // 0, or -1 when either step fails or does not fit.
 int GetExpandedShortPath(const wchar_t* path, wchar_t* out);
 
+// --- Accounts ---
+
+// The account the calling thread runs as, as SID text; empty when unknown.
+XString CurrentAccountSid();
+// An account's SID as text ("S-1-5-18"); empty when there is none.
+XString SidText(PSID sid);
+
 // --- Copies saved into the temporary directory ---
 
 // A copy that a run saves into the temporary directory and takes back later.
@@ -51,11 +58,6 @@ struct SavedCopy {
     XString path;   // empty: nothing was saved
     XString saver;  // the saving account's SID, as text
 };
-// The account the calling thread runs as, as SID text; empty when unknown.
-XString CurrentAccountSid();
-// An account's SID as text ("S-1-5-18"); empty when there is none.
-XString SidText(PSID sid);
-
 enum class SavedCopyState { kMissing, kRefused, kTrusted };
 // Opens the file at `path` for its restore and holds it so that nobody can
 // write or delete it meanwhile (release it before deleting the copy).
