@@ -2,8 +2,6 @@
 # the installer's dialogs. Starts Xvfb on a free display, exports DISPLAY and
 # stops the server when the script exits, however it exits.
 #   screenshot FILE.png    the whole screen as it is now
-#   on_exit COMMAND        also run COMMAND at exit (a later `trap ... EXIT`
-#                          would replace the one that stops the server)
 
 _display_pid=
 _display_stop() {
@@ -16,19 +14,7 @@ _display_stop() {
   _display_pid=
 }
 
-# The EXIT trap the script had before runs too, and so does every on_exit.
-_display_exit_hooks=()
-on_exit() { _display_exit_hooks+=("$1"); }
-_display_on_exit() {
-  local hook
-  for hook in "${_display_exit_hooks[@]}"; do eval "$hook"; done
-  _display_stop
-}
-# (trap -p prints the command shell-quoted: "trap -- 'CMD' EXIT"; a
-# function keeps the script's own arguments.)
-_display_keep_prior() { eval "set -- $(trap -p EXIT)"; [ $# -lt 3 ] || on_exit "$3"; }
-_display_keep_prior
-trap _display_on_exit EXIT
+trap _display_stop EXIT
 # A signal ends the script through its EXIT trap.
 trap 'exit 129' HUP; trap 'exit 130' INT; trap 'exit 143' TERM
 

@@ -143,8 +143,9 @@ for gone in 'SOFTWARE\Halvora\Varnet\GUI' 'SOFTWARE\Halvora\VarnetKernel' 'SOFTW
 done
 check "no Varnet value under Products" [ -z "$(reg_value 'HKLM\SOFTWARE\Halvora\Products' Varnet)" ]
 check "the journal was read back whole" lacks 'RestoreAllSections: Can' "$removal_log"
-check "bin left the machine Path" \
-  bash -c "! wine reg query 'HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment' /v Path 2>/dev/null | grep -qiF 'Halvora\\Varnet\\bin'"
+machine_path=$(reg_value 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment' Path)
+check "bin left the machine Path (read: ${machine_path:-nothing})" \
+  all [ -n "$machine_path" ] -- lacks 'halvora\varnet\bin' "${machine_path,,}"
 check "the certificates are kept" [ -f "$dir/certs/site.p12" ]
 check "nothing else of the installation directory is left" \
   [ -z "$(find "$dir" -type f ! -name '*.p12' ! -name '*.old' 2>/dev/null)" ]

@@ -133,13 +133,12 @@ wine reg delete "$key\\5.0\\SP9\\MSP0\\DependentPkgs" /v "$dependent" /f >/dev/n
 chmod o+w "$(dirname "$dir")"; chown nobody "$dir"
 mark=$(log_size)
 kept_run "$WORK/v53.msi" /x
-removal_log=$(log_from "$mark")
 check "the removal goes on" expect_rc 3010
 check "OnRemoveBefore reports the parent and leaves it as it was" \
-  all grep -qxF '<OnRemoveBefore> Installation directory C:\Program Files\Halvora\Varnet\: its parent C:\Program Files\Halvora\ is writable by S-1-1-0, so the directory could be replaced; the parent is left as it is and the directory is used all the same' <<<"$removal_log" -- \
+  all logged_after "$mark" '<OnRemoveBefore> Installation directory C:\Program Files\Halvora\Varnet\: its parent C:\Program Files\Halvora\ is writable by S-1-1-0, so the directory could be replaced; the parent is left as it is and the directory is used all the same' -- \
       [ "$(others_write "$(dirname "$dir")")" = 2 ]
 check "OnRemoveBefore locked the directory ANONYMOUS LOGON owned and could write" \
-  grep -qxF "<OnRemoveBefore> $(locked 'C:\Program Files\Halvora\Varnet\' 'owned by S-1-5-7 and writable by S-1-5-7')" <<<"$removal_log"
+  logged_after "$mark" "<OnRemoveBefore> $(locked 'C:\Program Files\Halvora\Varnet\' 'owned by S-1-5-7 and writable by S-1-5-7')"
 check "and OnRemoveAfter removed what the installation left in it" [ ! -e "$dir/reg_ini_DB" ]
 wineserver -k
 finish

@@ -24,10 +24,6 @@ wine reg add 'HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Winlogon' /v Gin
 echo "[entrust]" >"$WINEPREFIX/drive_c/windows/entrust.ini"
 wineserver -w
 
-# The install log, read often: its path asks Wine once.
-log_file=$(install_log) || exit 1
-messages() { sed -e 's/\r$//' -e 's/^<[^>]*> //' "$log_file" 2>/dev/null; }
-
 sample_package "$WORK/v52.msi" || { echo "FAIL: package build"; exit 1; }
 sample_package "$WORK/v53.msi" Version=5.3.1800 MinorVersion=3 || { echo "FAIL: package build"; exit 1; }
 sample_package "$WORK/v54.msi" Version=5.4.1900 MinorVersion=4 OverwriteConfiguration=1 || { echo "FAIL: package build"; exit 1; }
@@ -62,7 +58,7 @@ declare -A took
 run() {
   local name=$1 expected=$2 services_may_run=$3; shift 3
   local start=$SECONDS left tries=0 mark
-  mark=$(messages | wc -l)
+  mark=$(log_size)
   timeout "$run_bound" wine msiexec /qn "$@" >/dev/null 2>&1
   rc=$?
   took[$name]=$((SECONDS - start))
@@ -82,7 +78,7 @@ run() {
 # check_no_box NAME LOG_MARK: no message box of the run waited for a user.
 check_no_box() {
   local boxes
-  boxes=$(messages | tail -n +$(($2 + 1)) | grep -aE '^<(ShowMsgBox> User selected|SendMSIWarningMessageBox> )')
+  boxes=$(log_from "$2" | grep -aE '^<(ShowMsgBox> User selected|SendMSIWarningMessageBox> )')
   [ -z "$boxes" ] || echo "boxes shown in $1:"$'\n'"$boxes"
   check "$1 shows no message box" [ -z "$boxes" ]
 }
@@ -101,17 +97,17 @@ mkdir -p "$dir/certs" && echo cert >"$dir/certs/site.p12"
 
 run "the upgrade to 5.3" 3010 1 /i "$(winepath -w "$WORK/v53.msi")"
 shortcuts_to_common_programs
-check "the upgrade kept the settings" grep -qF $'key=tamber_upgrade_mode \t value=upgrade' <<<"$(messages)"
+check "the upgrade kept the settings" grep -qF $'key=tamber_upgrade_mode \t value=upgrade' <<<"$(log_messages)"
 run "an older package, refused" 1603 1 /i "$(winepath -w "$WORK/v52.msi")"
 run "the overwrite with 5.4" 3010 1 /i "$(winepath -w "$WORK/v54.msi")"
 shortcuts_to_common_programs
-check "the overwrite ran as one" grep -qF $'key=tamber_upgrade_mode \t value=overwrite' <<<"$(messages)"
+check "the overwrite ran as one" grep -qF $'key=tamber_upgrade_mode \t value=overwrite' <<<"$(log_messages)"
 check "5.4 is installed" [ "$(reg_value 'HKLM\SOFTWARE\Halvora\Varnet' MinorVersion)" = 0x4 ]
 run "the removal" 3010 0 /x "$(winepath -w "$WORK/v54.msi")"
 run "a reinstallation before the restart, refused" 1603 0 /i "$(winepath -w "$WORK/v54.msi")"
 # The two refusals reached a box, which the silent runs skipped.
 check "the refusals' boxes were skipped as the runs were silent" \
-  [ "$(messages | grep -c '^<ShowMsgBox> method is disabled because we are in silent mode')" -ge 2 ]
+  [ "$(log_messages | grep -c '^<ShowMsgBox> method is disabled because we are in silent mode')" -ge 2 ]
 
 "$SRC/scripts/residue" AFTER "$snap" || { echo "FAIL: the last snapshot"; exit 1; }
 "$SRC/scripts/residue" DIFF "$snap" >"$snap/residue.txt"

@@ -59,6 +59,7 @@ texts_hold() {
     grep -q "$@" <<<"$(ui texts)" && return 0
     sleep 0.5
   done
+  { echo "no line ${*: -1} among the dialog's texts:"; ui texts; } >>"$WORK/uidriver.err"
   return 1
 }
 # selected TEXT: the radio button or check box TEXT is set on the current dialog.

@@ -316,11 +316,14 @@ void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
 
 bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-// Wine does not wait for a Unix process: the command says it is done by
-// making a file, which is waited for.
+// Wine does not wait for a Unix process: the command says it is done, and
+// with what exit status, by making a file (whole, through a rename), which is
+// waited for.
 void UnixCommand(const std::string& command) {
     const std::wstring done = TempDir() + L"unix-command-done";
-    std::wstring line = L"Z:\\bin\\sh -c \"" + Widen(command) + L"; touch " + Widen(UnixPath(done)) + L"\"";
+    const std::wstring doneUnix = Widen(UnixPath(done));
+    std::wstring line = L"Z:\\bin\\sh -c \"(" + Widen(command) + L"); echo $? >" + doneUnix + L".tmp && mv " +
+                        doneUnix + L".tmp " + doneUnix + L"\"";
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi;
@@ -330,7 +333,9 @@ void UnixCommand(const std::string& command) {
     CloseHandle(pi.hThread);
     // Wine can take seconds to start /bin/sh on a loaded machine; the loop ends as soon as it is done.
     for (int tries = 0; tries < 600 && !FileExists(done); ++tries) Sleep(50);
+    const std::string status = FileExists(done) ? ReadFileBytes(done) : "";
     if (!DeleteFileW(done.c_str())) throw std::runtime_error("no end of " + command);
+    if (status != "0\n") throw std::runtime_error(command + " exited " + status);
 }
 
 std::string UnixPath(const std::wstring& path) {
@@ -349,7 +354,8 @@ void MakeRegistryLink(HKEY root, const std::wstring& key, const std::wstring& ta
     if (RegCreateKeyExW(root, key.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS | KEY_CREATE_LINK,
                         nullptr, &h, nullptr) != ERROR_SUCCESS)
         throw std::runtime_error("cannot make the link " + Narrow(key));
-    RegSetValueExW(h, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.c_str()),
-                   static_cast<DWORD>(target.size() * sizeof(wchar_t)));
+    const LONG set = RegSetValueExW(h, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.c_str()),
+                                    static_cast<DWORD>(target.size() * sizeof(wchar_t)));
     RegCloseKey(h);
+    if (set != ERROR_SUCCESS) throw std::runtime_error("cannot point the link " + Narrow(key));
 }
