@@ -24,37 +24,16 @@ std::wstring ShortPath(const std::wstring& path) {
 
 std::wstring Verbosity() { return Widened(GetGuiSwitch()).wvalue(); }
 
-// Formats, logs (with `logFormat`) and runs one tool line. With a
-// `withoutPrivateTemp` line the tool gets a TMP and TEMP of its own, or that
-// line is logged and nothing runs.
-UINT RunV(const wchar_t* logFormat, bool wait, const wchar_t* withoutPrivateTemp, const wchar_t* format,
-          va_list args) {
-    wchar_t command[kCommandChars];
-    if (!FormatCommandLineV(command, kLabel, format, args)) return kRunNotStarted;
-    LogMessage(0, kLabel, logFormat, command);
-    if (!withoutPrivateTemp) return Tamber_RunProcess(command, wait);
-    PrivateTempDir own;
-    if (!own) {
-        LogMessage(own.Error(), kLabel, L"%s", withoutPrivateTemp);
-        return kRunNotStarted;
-    }
-    return Tamber_RunProcess(command, wait, own.Environment().c_str());
-}
-
+// Formats, logs (with `logFormat`) and runs one tool line.
 UINT Run(const wchar_t* logFormat, bool wait, const wchar_t* format, ...) {
+    wchar_t command[kCommandChars];
     va_list args;
     va_start(args, format);
-    const UINT result = RunV(logFormat, wait, nullptr, format, args);
+    const bool fits = FormatCommandLineV(command, kLabel, format, args);
     va_end(args);
-    return result;
-}
-
-UINT RunWithPrivateTemp(const wchar_t* logFormat, const wchar_t* withoutPrivateTemp, const wchar_t* format, ...) {
-    va_list args;
-    va_start(args, format);
-    const UINT result = RunV(logFormat, true, withoutPrivateTemp, format, args);
-    va_end(args);
-    return result;
+    if (!fits) return kRunNotStarted;
+    LogMessage(0, kLabel, logFormat, command);
+    return Tamber_RunProcess(command, wait);
 }
 
 // Vista and later keep a copy of the adapter's driver package to clean too.
@@ -76,11 +55,19 @@ UINT RunBatch(const wchar_t* logFormat, const std::wstring& dir, const std::vect
     char shortBatch[kCommandChars] = "";
     DWORD n = GetShortPathNameA(batch.value(), shortBatch, kCommandChars);
     if (n == 0 || n >= static_cast<DWORD>(kCommandChars)) shortBatch[0] = 0;
-    return RunWithPrivateTemp(logFormat,
-                              L"No temporary directory that only SYSTEM and the Administrators can write could be "
-                              L"made; VN_SMS.exe and the batch file are not run",
-                              L"\"%s\\bin\\VN_SMS.exe\"  -b -n -l -f \"%s\" -p %S", dir.c_str(),
-                              Widened(GetInstallLogPath()).wvalue(), shortBatch);
+    wchar_t command[kCommandChars];
+    if (!FormatCommandLine(command, kLabel, L"\"%s\\bin\\VN_SMS.exe\"  -b -n -l -f \"%s\" -p %S", dir.c_str(),
+                           Widened(GetInstallLogPath()).wvalue(), shortBatch))
+        return kRunNotStarted;
+    LogMessage(0, kLabel, logFormat, command);
+    PrivateTempDir own;
+    if (!own) {
+        LogMessage(own.Error(), kLabel,
+                   L"No temporary directory that only SYSTEM and the Administrators can write could be made; "
+                   L"VN_SMS.exe and the batch file are not run");
+        return kRunNotStarted;
+    }
+    return Tamber_RunProcess(command, true, own.Environment().c_str());
 }
 
 // Formats each batch line; false when one would not fit.
