@@ -44,27 +44,7 @@ install() {
   rc=${rc:-none}
 }
 
-unix_path() { winepath -u "$1" 2>/dev/null; }
-# The user's temporary directory, asked of Wine once (a loaded machine can
-# make one `wine cmd` come back empty) and kept in the prefix. Without it
-# every path below would point at / and negative log checks would pass: it
-# fails loudly instead.
-temp_dir() {
-  local t i
-  if [ ! -s "$WINEPREFIX/.tamber_temp_dir" ]; then
-    for i in 1 2 3 4 5; do
-      t=$(unix_path "$(wine cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')")
-      [ -n "$t" ] && [ -d "$t" ] && { echo "$t" >"$WINEPREFIX/.tamber_temp_dir"; break; }
-      sleep 1
-    done
-  fi
-  if [ ! -s "$WINEPREFIX/.tamber_temp_dir" ]; then
-    echo "FAIL: Wine did not name its temporary directory" >&2
-    return 1
-  fi
-  cat "$WINEPREFIX/.tamber_temp_dir"
-}
-install_log() { local t; t=$(temp_dir) || return 1; echo "$t/HVInstLog/install_varnet_R33.elg"; }
+source "$SRC/tests/e2e/install_log.sh"
 # The log's lines without their time stamps.
 log_messages() { sed -e 's/\r$//' -e 's/^<[^>]*> //' "$(install_log)" 2>/dev/null; }
 # (Not a pipe into grep -q: under pipefail an early exit fails the pipe.)
@@ -172,14 +152,8 @@ log_lines() { log_messages | grep -F -- "<$1> "; }
 applied_sections() { log_messages | sed -n 's/.*regInsertSection: WINI_FILE_NAME = .* SectionName=//p'; }
 # The edition's configuration section that was applied: VN_ or VG_Configuration.
 edition_section() { applied_sections | grep -x 'V[NG]_Configuration'; }
-# The handler banners in order, "NAME started|ended" per line: the banner
-# line is followed by its rule of hashes (a handler's own "Function started"
-# line is not).
+# The handler banners in order, "NAME started|ended" per line.
 banners() { banners_in "$(log_messages)"; }
-banners_in() {
-  awk 'prev ~ /^<[A-Za-z]+> Function (started|ended)$/ && /^<> #+$/ {
-      sub(/^</, "", prev); sub(/> Function /, " ", prev); print prev } { prev = $0 }' <<<"$1"
-}
 
 first_install_banners="OnBegin started
 OnBegin ended
