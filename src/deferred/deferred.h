@@ -24,6 +24,7 @@ public:
         count_ = 0;
         index_.clear();
     }
+    int Count() const { return count_; }
     XString Pack() const;
     // Adds or replaces the entries of a packed text; a malformed text
     // empties the container.

@@ -11,6 +11,7 @@ const wchar_t kLabelTwo[] = L"SetDeferredCustomActionFNs";
 const wchar_t kLabelStub[] = L"OnExecuteStub";
 const wchar_t kCount[] = L"DCAFNNUM";
 const wchar_t kAllProps[] = L"ALLCADPROPS";
+const wchar_t kSecond[] = L"DCAFN2";
 
 XString RoutineProperty(int index) {
     wchar_t digits[16];
@@ -38,6 +39,13 @@ void SetDeferredCustomActionFN(const wchar_t* name) {
     if (!name) return;
     SetProperty(kCount, L"1", true);
     ScheduleRoutine(kLabelOne, 1, name);
+    // A second name this run did not schedule (a command line can carry one)
+    // would start its routine as well.
+    XString second = GetCADValue(kSecond);
+    if (second.length() > 0) {
+        LogMessage(0, kLabelOne, L"%s=%s was not scheduled by this run; it is cleared", kSecond, second.wvalue());
+        SetProperty(kSecond, L"", true);
+    }
 }
 
 void SetDeferredCustomActionFNs(const wchar_t* first, const wchar_t* second) {

@@ -5,6 +5,7 @@
 namespace {
 
 const wchar_t kLabel[] = L"Property_table_to_CAD";
+const wchar_t kAllProps[] = L"ALLCADPROPS";
 
 // What the deferred handlers need, in the order it is recorded.
 struct DeferredValue {
@@ -32,6 +33,10 @@ UINT Property_table_to_CAD() {
     MsiHandle record;
     while (MsiViewFetch(view.get(), record.out()) == ERROR_SUCCESS) {
         XString name = RecordString(record.get(), 1);
+        // The carrier itself is never an entry: its "]]|" marks would bring
+        // back, at the next load, every entry of a container that OnBegin
+        // has just let go (OnBegin logs that).
+        if (name.equals(kAllProps)) continue;
         XString value = RecordString(record.get(), 2);
         LogMessage(0, kLabel, L"Extracted property form Property table: Property=%s, Value=%s", name.wvalue(),
                    value.wvalue());

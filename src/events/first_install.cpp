@@ -47,6 +47,16 @@ void ForceOverwriteOnReinstall() {
                    L"SetProperty failed (REINSTALLMODE=amus) => will NOT overwrite files => Upgrade will probably fail\n");
 }
 
+// Every run builds its container here. One that ALLCADPROPS already held
+// came from outside this run (a command line can carry one) and must not
+// reach the deferred handlers.
+void ForgetEarlierContainer() {
+    const int earlier = TheCADContainer().Count();
+    if (earlier == 0) return;
+    LogMessage(0, kLabelBegin, L"ALLCADPROPS held %d entries before this run began; they are not taken", earlier);
+    TheCADContainer().Clear();
+}
+
 }  // namespace
 
 bool IsUserAdmin() {
@@ -77,6 +87,7 @@ bool IsUserAdmin() {
 UINT OnBeginSteps() {
     CopyMSILogFile();
     LogMessage(0, kLabelBegin, L"Function started.");
+    ForgetEarlierContainer();
     if (!SupportedPlatform()) return Refuse(1100);
     if (!IsUserAdmin()) return Refuse(1101);
 

@@ -5,11 +5,23 @@
 #include "events/maintenance.h"
 #include "events/shared_steps.h"
 #include "kernel/kernel.h"
+#include "log/install_log.h"
 
 namespace {
 
 constexpr bool kImmediate = false;
 constexpr bool kDeferred = true;
+const wchar_t kLabelStub[] = L"OnExecuteStub";
+
+// The routines it feeds run as the system: a user who could not pass OnBegin
+// gets nothing handed over, also in a sequence that skipped OnBegin.
+UINT HandOverToAdministratorsOnly() {
+    if (!IsUserAdmin()) {
+        LogMessage(0, kLabelStub, L"The user is not an administrator; no deferred routine gets data");
+        return ERROR_INSTALL_FAILURE;
+    }
+    return HandOverDeferredData();
+}
 
 }  // namespace
 
@@ -33,7 +45,7 @@ UINT WINAPI OnRemoveBefore(MSIHANDLE h) { return RunHandler({L"OnRemoveBefore", 
 // Binds first: its container-loading lines precede its banner.
 UINT WINAPI OnRemoveAfter(MSIHANDLE h) { return RunHandler({L"OnRemoveAfter", kDeferred, true}, h, OnRemoveAfterSteps); }
 UINT WINAPI OnExecuteStub(MSIHANDLE h) {
-    return RunHandler({L"OnExecuteStub", kImmediate, false}, h, HandOverDeferredData);
+    return RunHandler({kLabelStub, kImmediate, false}, h, HandOverToAdministratorsOnly);
 }
 UINT WINAPI OnInstallFinish(MSIHANDLE h) {
     return RunHandler({L"OnInstallFinish", kImmediate, false}, h, [] {

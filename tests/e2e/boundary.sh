@@ -28,13 +28,14 @@ sample_package "$WORK/v53.msi" Probe=yes Version=5.3.1800 MinorVersion=3 ShowRes
 
 # --- The package: what the execute sequence tests must be able to cross ---
 # A public name in a condition must be secure or restricted; a private one
-# may only be read where OnBegin ran in the execute sequence itself.
+# may only be read where OnBegin ran in the execute sequence itself. UILevel
+# the engine sets on each side.
 table() { msi_table "$WORK/v52.msi" "$1"; }
 secure=";$(table Property | awk -F'\t' '$1=="SecureCustomProperties"{print $2}');REMOVE;"
 ours=$(table CustomAction | cut -f1)
 unsafe=$(table InstallExecuteSequence | while IFS=$'\t' read -r action cond _; do
   grep -qxF "$action" <<<"$ours" || continue
-  for name in $(sed 's/"[^"]*"//g' <<<"$cond" | grep -o '[A-Za-z_][A-Za-z0-9_.]*' | grep -vx 'NOT\|AND\|OR'); do
+  for name in $(sed 's/"[^"]*"//g' <<<"$cond" | grep -o '[A-Za-z_][A-Za-z0-9_.]*' | grep -vx 'NOT\|AND\|OR\|UILevel'); do
     if [[ $name =~ [a-z] ]]; then [[ $cond == *"NOT DCAFNNUM"* ]] || echo "$action:$name"
     else [[ $secure == *";$name;"* ]] || echo "$action:$name"; fi
   done

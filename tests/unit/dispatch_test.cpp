@@ -48,3 +48,9 @@ TEST_CASE("a broken schedule stops the run with its message") {
             if (p.first != L"DCAFNNUM") CHECK(pkg.Get(p.second) == c.packed);
     }
 }
+
+// OnExecuteStub also refuses a user who is not an administrator. Wine cannot
+// give a token without the Administrators group: CreateRestrictedToken only
+// marks it deny-only (which counts as membership, as for a filtered
+// administrator), LogonUserW hands back a placeholder and ntdll exports no
+// NtCreateToken. That refusal is therefore not shown here.

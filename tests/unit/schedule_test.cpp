@@ -17,6 +17,8 @@ TEST_CASE("scheduling names the deferred routines in properties and the containe
     CHECK(pkg.Get(L"DCAFN2") == L"OnRemoveAfter");
     SetDeferredCustomActionFN(L"OnFirstAfter");
     CHECK(pkg.Get(L"DCAFNNUM") == L"1");
+    // One routine: a second name left from before would start its routine too.
+    CHECK(pkg.Get(L"DCAFN2").empty());
     UnbindSession();
-    CHECK(pkg.Get(L"ALLCADPROPS") == L"[[DCAFNNUM=1]]|[[DCAFN1=OnFirstAfter]]|[[DCAFN2=OnRemoveAfter]]|");
+    CHECK(pkg.Get(L"ALLCADPROPS") == L"[[DCAFNNUM=1]]|[[DCAFN1=OnFirstAfter]]|[[DCAFN2=]]|");
 }
