@@ -1,6 +1,3 @@
-#include <direct.h>
-
-#include <cerrno>
 #include <cwchar>
 #include <cstdio>
 #include <memory>
@@ -12,6 +9,7 @@
 #include "log/install_log.h"
 #include "session/session.h"
 #include "upgrade/upgrade.h"
+#include "util/files.h"
 #include "util/handles.h"
 
 namespace {
@@ -24,9 +22,8 @@ const wchar_t kTempDirProperty[] = L"AddFilesTempDir";
 constexpr DWORD kUnknownSizeBytes = 500000;
 constexpr DWORD kTempPathChars = 1000;
 const wchar_t kStoreLabel[] = L"StoreAdditionalFileFromBinaryTable";
-// Names of the temporary directory to try before giving up: one planted at
-// the predictable name must not stop the extraction, nor must many loop it.
-constexpr int kTempDirAttempts = 10;
+// The extraction directory's name: its prefix, then random digits.
+const wchar_t kTempDirPrefix[] = L"TamberAdd";
 
 bool HasPrefix(const std::wstring& name, const wchar_t* prefix) {
     return name.size() > kPrefixChars && name.compare(0, kPrefixChars, prefix) == 0;
@@ -51,25 +48,19 @@ bool WasExtracted(const std::wstring& name) {
     return IsTempFileName(name) && GetCADValue(name.c_str()).length() > 0;
 }
 
-// A directory that this call created: an existing one (planted, or left
-// from another run) may hold files of anyone who can write there.
+// A directory that this call created, at a name nobody can guess and that
+// only SYSTEM, the Administrators and this account can write from its first
+// moment. SYSTEM's temporary directory is open to every user: one who made
+// the directory first, or a mount point of it while empty, could rewrite the
+// files before the deferred copy takes them into the client.
 bool CreateFreshTempDir(std::wstring* dir) {
     wchar_t temp[kTempPathChars] = L"";
     GetTempPathW(kTempPathChars, temp);
-    for (int attempt = 1;; ++attempt) {
-        wchar_t unique[MAX_PATH] = L"";
-        const wchar_t* name = _wtmpnam(unique);
-        std::wstring component = name ? name : L"addfiles";
-        *dir = std::wstring(temp) + component.substr(component.find_last_of(L'\\') + 1);
-        if (_wmkdir(dir->c_str()) == 0) return true;
-        const int rc = errno;
-        if (rc != EEXIST || attempt == kTempDirAttempts) {
-            LogMessage(0, kStoreLabel, L"Failed to create a temporary directory %s (rc=%d)", dir->c_str(), rc);
-            return false;
-        }
-        LogMessage(0, kStoreLabel, L"Temporary directory %s already exists; not using it, trying another name",
-                   dir->c_str());
-    }
+    const DWORD error = CreateFreshPrivateDirectory(temp, kTempDirPrefix, dir);
+    if (error == ERROR_SUCCESS) return true;
+    LogMessage(0, kStoreLabel, L"Failed to create a temporary directory %s (rc=%d)",
+               dir->empty() ? temp : dir->c_str(), static_cast<int>(error));
+    return false;
 }
 
 // Without a directory of this run, a value that came in with the container

@@ -8,12 +8,15 @@
 #include "log/install_log.h"
 #include "regdb/regdb.h"
 #include "session/session.h"
+#include "upgrade/upgrade.h"
 #include "util/files.h"
 
 namespace {
 
 const wchar_t kLabel[] = L"Drivers Controller";
 const wchar_t kAdapterId[] = L"hv_vgvna";
+// Beside bin\bdinst.bat, which names it by its own folder ("%~dps0bdtemp").
+const wchar_t kBatchTemp[] = L"bin\\bdtemp";
 
 // The 8.3 form of an existing file; empty when it cannot be had.
 std::wstring ShortPath(const std::wstring& path) {
@@ -42,10 +45,32 @@ UINT WithCacheCleaning(UINT result, const std::wstring& dir, const wchar_t* fail
     return result;
 }
 
-// Writes bin\bdinst.bat and runs VN_SMS.exe on it. The batch keeps a list
-// in %TMP%, which for SYSTEM any user can rewrite between the lines that
-// write and read it: VN_SMS.exe gets a TMP of its own.
-UINT RunBatch(const wchar_t* logFormat, const std::wstring& dir, const std::vector<std::wstring>& lines) {
+bool RefusedForTemp(DWORD error) {
+    if (error == ERROR_SUCCESS) return false;
+    LogMessage(error, kLabel,
+               L"No temporary directory that only SYSTEM and the Administrators can write could be made; "
+               L"VN_SMS.exe and the batch file are not run");
+    return true;
+}
+
+// The split batch's own TMP: its list there, which in SYSTEM's TMP any user
+// could rewrite between the lines that write and read it. The batch may run
+// long after this call (its last line after a restart), so the directory
+// lies beside it in the installation directory, which only SYSTEM and the
+// Administrators can write and the removal deletes. It is made afresh, what
+// was there going first (a link itself, never what it leads to).
+DWORD MakeBatchTemp(const std::wstring& dir) {
+    const std::wstring path = dir + kBatchTemp;
+    DeleteDirTree(path.c_str());
+    return CreatePrivateDirectory(path);
+}
+
+enum class BatchTemp { kInherited, kOwn };
+
+// Writes bin\bdinst.bat and runs VN_SMS.exe on it with a TMP of its own,
+// removed when it returns; with BatchTemp::kOwn the batch's own is made first.
+UINT RunBatch(const wchar_t* logFormat, const std::wstring& dir, const std::vector<std::wstring>& lines,
+              BatchTemp temp) {
     XString batch = XString(dir.c_str()) + L"bin\\bdinst.bat";
     batch.setEncoding(XString::Ascii);
     {
@@ -60,13 +85,9 @@ UINT RunBatch(const wchar_t* logFormat, const std::wstring& dir, const std::vect
                            Widened(GetInstallLogPath()).wvalue(), shortBatch))
         return kRunNotStarted;
     LogMessage(0, kLabel, logFormat, command);
+    if (temp == BatchTemp::kOwn && RefusedForTemp(MakeBatchTemp(dir))) return kRunNotStarted;
     PrivateTempDir own;
-    if (!own) {
-        LogMessage(own.Error(), kLabel,
-                   L"No temporary directory that only SYSTEM and the Administrators can write could be made; "
-                   L"VN_SMS.exe and the batch file are not run");
-        return kRunNotStarted;
-    }
+    if (RefusedForTemp(own.Error())) return kRunNotStarted;
     return Tamber_RunProcess(command, true, own.Environment().c_str());
 }
 
@@ -155,26 +176,32 @@ UINT RunXPDRV(const XString& dir) {
 }
 
 UINT InstallBD_with_VN_SMS_service(const XString& dir) {
-    const std::wstring d = Widened(dir).wvalue();
+    const std::wstring d = Widened(dir).wvalue(), system = Widened(GetSystemDir()).wvalue();
     const std::wstring inf = ShortPath(d + L"boot\\modules\\netbdvn.inf");
+    // The batch names its own TMP by its own folder, in the short form: the
+    // for-lines take the path unquoted. Its findstr and rundll32 are the
+    // system's, not what a search of the current directory or PATH finds.
     std::vector<std::wstring> lines;
     if (!BatchLines(&lines, {
+            {L"set \"TMP=%%~dps0bdtemp\"\n", {}},
             {kStartXpdrv, {d}},
             {kDeleteList, {}},
-            {L"findstr /m /i \"hv_bd1\" \"%%WINDIR%%\\INF\\oem*.inf\" > \"%%TMP%%\\bdkern.tmp\"\n", {}},
+            {L"\"%sfindstr.exe\" /m /i \"hv_bd1\" \"%%WINDIR%%\\INF\\oem*.inf\" > \"%%TMP%%\\bdkern.tmp\"\n", {system}},
             {kDeleteListedInf, {}},
             {kDeleteListedPnf, {}},
             {kDeleteList, {}},
-            {L"findstr /m /i \"hv_bd1\" \"%%WINDIR%%\\INF\\netbd*.inf\" > \"%%TMP%%\\bdkern.tmp\"\n", {}},
+            {L"\"%sfindstr.exe\" /m /i \"hv_bd1\" \"%%WINDIR%%\\INF\\netbd*.inf\" > \"%%TMP%%\\bdkern.tmp\"\n", {system}},
             {kDeleteListedInf, {}},
             {kDeleteListedPnf, {}},
             {L"\"%sboot\\modules\\bdkern.exe\"  -v -u HV_BD1\n", {d}},
             {L"\"%sboot\\modules\\bdkern.exe\"  -v -u HV_BD1MP\n", {d}},
             {L"\"%sboot\\modules\\bdkern.exe\"  -v %s -l %s -c s -i hv_bd1\n", {d, Verbosity(), inf}},
-            {L"rundll32.exe \"%sbin\\tamber.dll\",SetServicesStartTypeAuto2\n", {d}},
+            // The library's lines go to the install log, not into the list's directory.
+            {L"set \"TMP=%%TEMP%%\"\n", {}},
+            {L"\"%srundll32.exe\" \"%sbin\\tamber.dll\",SetServicesStartTypeAuto2\n", {system, d}},
         }))
         return kRunNotStarted;
-    return RunBatch(L"InstallBD_with_VN_SMS_service: path = %s", d, lines);
+    return RunBatch(L"InstallBD_with_VN_SMS_service: path = %s", d, lines, BatchTemp::kOwn);
 }
 
 UINT updateSignBD_with_VN_SMS_service(const XString& dir) {
@@ -185,10 +212,10 @@ UINT updateSignBD_with_VN_SMS_service(const XString& dir) {
             {kStartXpdrv, {d}},
             {L"chdir \"%sboot\\modules\\\"\n", {d}},
             {L"\"%sboot\\modules\\bdkern.exe\"  -v -p %s -c s -i HV_BD1MP\n", {d, inf}},
-            {L"rundll32.exe \"%sbin\\tamber.dll\" SetServicesStartTypeAuto2\n", {d}},
+            {L"\"%srundll32.exe\" \"%sbin\\tamber.dll\" SetServicesStartTypeAuto2\n", {Widened(GetSystemDir()).wvalue(), d}},
         }))
         return kRunNotStarted;
-    return RunBatch(L"updateSignBD_with_VN_SMS_service: path = %s", d, lines);
+    return RunBatch(L"updateSignBD_with_VN_SMS_service: path = %s", d, lines, BatchTemp::kInherited);
 }
 
 BOOL CopyBDsys(const XString& dir) {

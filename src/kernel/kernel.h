@@ -18,8 +18,9 @@ UINT TamberCreateProcess(const wchar_t* commandLine, bool wait, const wchar_t* e
 UINT Tamber_RunProcess(const wchar_t* commandLine, bool wait, const wchar_t* environment = nullptr);
 
 // A temporary directory for a child run as SYSTEM, whose own one any user can
-// write: made fresh below the Windows directory, writable only by SYSTEM and
-// the Administrators, and removed with its contents when this goes.
+// write: made fresh below the Windows directory at a name nobody can guess,
+// writable only by SYSTEM and the Administrators, and removed with its
+// contents when this goes.
 class PrivateTempDir {
 public:
     PrivateTempDir();

@@ -1,5 +1,4 @@
 #include <windows.h>
-#include <sddl.h>
 
 #include <cstdarg>
 #include <cwchar>
@@ -11,7 +10,6 @@
 #include "session/session.h"
 #include "system/system.h"
 #include "upgrade/upgrade.h"
-#include "util/decimal.h"
 #include "util/files.h"
 #include "util/handles.h"
 
@@ -21,12 +19,8 @@ const wchar_t kLabelCreate[] = L"TamberCreateProcess";
 const wchar_t kLabelRun[] = L"Tamber_RunProcess";
 const wchar_t kLabelScripts[] = L"Drivers Controller";
 const wchar_t kInstallerVariable[] = L"HV_MSI_INSTALLER";
-// Full access for SYSTEM and the Administrators, nothing inherited from the
-// Windows directory.
-const wchar_t kPrivateDacl[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 const wchar_t kPrivatePrefix[] = L"TamberTmp";
 const wchar_t* const kTempVariables[] = {L"TEMP", L"TMP"};
-constexpr int kPrivateDirTries = 16;
 
 // Builds and logs the script runner's line for `mode`.
 bool ScriptCommand(const XString& dir, const wchar_t* mode, wchar_t (&command)[kCommandChars]) {
@@ -127,25 +121,10 @@ UINT RunUninstallScripts(const XString& installDir) {
 }
 
 PrivateTempDir::PrivateTempDir() {
-    LocalMemory<void> descriptor;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kPrivateDacl, SDDL_REVISION_1, descriptor.out(), nullptr)) {
-        error_ = GetLastError();
-        return;
-    }
-    SECURITY_ATTRIBUTES security = {sizeof security, descriptor.get(), FALSE};
     const std::wstring windows = Widened(GetWinDir()).wvalue();
-    error_ = ERROR_PATH_NOT_FOUND;
-    // Only a directory made here and now will do: one that exists is anyone's.
-    for (int i = 0; !windows.empty() && i < kPrivateDirTries && error_ != 0; ++i) {
-        std::wstring path = windows + kPrivatePrefix + DecimalText(GetCurrentProcessId()) + L"." + DecimalText(i);
-        if (CreateDirectoryW(path.c_str(), &security)) {
-            path_ = path;
-            error_ = 0;
-        } else {
-            error_ = GetLastError();
-            if (error_ != ERROR_ALREADY_EXISTS) break;
-        }
-    }
+    std::wstring made;
+    error_ = windows.empty() ? ERROR_PATH_NOT_FOUND : CreateFreshPrivateDirectory(windows, kPrivatePrefix, &made);
+    if (error_ == ERROR_SUCCESS) path_ = made;
 }
 
 PrivateTempDir::~PrivateTempDir() {

@@ -20,6 +20,8 @@ BOOL HV_CopyFileToNew(XString source, XString destination);
 void LogFailedCopy(DWORD error, XString source, XString destination);
 
 XString GetWinDir();
+// The system directory, ending with a backslash; empty when it cannot be had.
+XString GetSystemDir();
 // The Windows directory as 8-bit text ending with a backslash: the short form
 // of %windir%, else GetWinDir's answer (said under `label`); empty when no
 // Windows directory can be had.
@@ -46,6 +48,20 @@ int GetExpandedShortPath(const wchar_t* path, wchar_t* out);
 XString CurrentAccountSid();
 // An account's SID as text ("S-1-5-18"); empty when there is none.
 XString SidText(PSID sid);
+
+// --- Directories that only SYSTEM and the Administrators can write ---
+
+// Creates the directory `path` with an access list, set as it is made and
+// taking nothing from its parent, that gives full control to SYSTEM, the
+// Administrators and, when it is not SYSTEM, the calling account: an
+// administrator's UAC-filtered token holds Administrators only for denying,
+// and it must still write what it puts there. An existing directory is never
+// taken (ERROR_ALREADY_EXISTS). 0, or the error.
+DWORD CreatePrivateDirectory(const std::wstring& path);
+// The same at a name nobody can guess: `parent` (ending with a backslash),
+// `prefix` and 16 random hexadecimal digits. 0 with `*made` the directory, or
+// the error with `*made` the last name tried (empty when none was drawn).
+DWORD CreateFreshPrivateDirectory(const std::wstring& parent, const wchar_t* prefix, std::wstring* made);
 
 // --- Copies saved into the temporary directory ---
 

@@ -45,6 +45,12 @@ XString GetWinDir() {
     return g_winDir;
 }
 
+XString GetSystemDir() {
+    wchar_t dir[MAX_PATH + 1] = L"";
+    UINT chars = GetSystemDirectoryW(dir, MAX_PATH);
+    return chars == 0 || chars >= MAX_PATH ? XString(L"") : WithBackslash(dir);
+}
+
 XString GetShortWinDirA(const wchar_t* label) {
     wchar_t shortDir[kShortPathChars] = L"";
     // Only an absolute answer will do: a relative one would point the

@@ -101,7 +101,7 @@ check "bin\\bdinst.bat re-signs the filter driver, each line ending in CR LF" cm
 start "xpdrv" "${windir}bin\\xpdrv.exe"
 chdir "${windir}boot\\modules\\"
 "${windir}boot\\modules\\bdkern.exe"  -v -p ${sign_inf} -c s -i HV_BD1MP
-rundll32.exe "${windir}bin\\tamber.dll" SetServicesStartTypeAuto2
+"C:\\windows\\system32\\rundll32.exe" "${windir}bin\\tamber.dll" SetServicesStartTypeAuto2
 EOF
 )
 check "its result is logged" grep -qxF "<OnMaintAfter> Return code from updateSignBD_with_VN_SMS_service: 0" <<<"$overwrite_log"

@@ -95,23 +95,28 @@ check "the batch's setup file is the installed netbdvn.inf" \
   test -n "$inf_short" -a "$(unix_path "$inf_short")" -ef "$dir/boot/modules/netbdvn.inf"
 expected_batch() {
   cat <<EOF
+set "TMP=%~dps0bdtemp"
 start "xpdrv" "${win_dir}bin\\xpdrv.exe"
 del /q /f "%TMP%\\bdkern.tmp"
-findstr /m /i "hv_bd1" "%WINDIR%\\INF\\oem*.inf" > "%TMP%\\bdkern.tmp"
+"C:\\windows\\system32\\findstr.exe" /m /i "hv_bd1" "%WINDIR%\\INF\\oem*.inf" > "%TMP%\\bdkern.tmp"
 for /f "tokens=1 delims=. " %%i in (%TMP%\\bdkern.tmp) do del /q /f %%i.inf
 for /f "tokens=1 delims=. " %%i in (%TMP%\\bdkern.tmp) do del /q /f %%i.pnf
 del /q /f "%TMP%\\bdkern.tmp"
-findstr /m /i "hv_bd1" "%WINDIR%\\INF\\netbd*.inf" > "%TMP%\\bdkern.tmp"
+"C:\\windows\\system32\\findstr.exe" /m /i "hv_bd1" "%WINDIR%\\INF\\netbd*.inf" > "%TMP%\\bdkern.tmp"
 for /f "tokens=1 delims=. " %%i in (%TMP%\\bdkern.tmp) do del /q /f %%i.inf
 for /f "tokens=1 delims=. " %%i in (%TMP%\\bdkern.tmp) do del /q /f %%i.pnf
 "${win_dir}boot\\modules\\bdkern.exe"  -v -u HV_BD1
 "${win_dir}boot\\modules\\bdkern.exe"  -v -u HV_BD1MP
 "${win_dir}boot\\modules\\bdkern.exe"  -v  -l ${inf_short} -c s -i hv_bd1
-rundll32.exe "${win_dir}bin\\tamber.dll",SetServicesStartTypeAuto2
+set "TMP=%TEMP%"
+"C:\\windows\\system32\\rundll32.exe" "${win_dir}bin\\tamber.dll",SetServicesStartTypeAuto2
 EOF
 }
 check "bin\\bdinst.bat holds the expected lines, each ending in CR LF" \
   cmp -s "$batch" <(expected_batch | sed 's/$/\r/')
+# The list stays where the batch names it, for a run after the restart.
+check "the batch's list is in bin\\bdtemp, not in the Windows temporary directory" \
+  test -f "$dir/bin/bdtemp/bdkern.tmp" -a ! -e "$WINEPREFIX/drive_c/windows/temp/bdkern.tmp"
 
 # VN_SMS.exe gets the log and the batch; the stand-in then runs the batch.
 sms=$(calls | grep '^VN_SMS\.exe|' | cut -d'|' -f2)
@@ -137,6 +142,11 @@ wine cmd /c "$(winepath -w "$batch")" >/dev/null 2>&1
 wineserver -w
 check "the batch run again with rundll32 puts both services back to automatic start" \
   test "$before -> $(start_types)" = "0x3 0x3 -> 0x2 0x2"
+wineserver -k
+kept_run "$WORK/basic.msi" /x
+wineserver -w
+check "the removal deletes the batch's temporary directory with the client" \
+  test -d "$WINEPREFIX/drive_c/Tools" -a ! -e "$dir/bin/bdtemp"
 wineserver -k
 
 # --- Run 2, a fresh prefix: the default package started by the suite

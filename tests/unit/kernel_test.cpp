@@ -14,6 +14,7 @@
 #include "harness.h"
 #include "kernel/kernel.h"
 #include "system/system.h"
+#include "upgrade/upgrade.h"
 #include "util/files.h"
 
 namespace {
@@ -121,11 +122,13 @@ TEST_CASE("search paths") {
 }
 
 // The batch keeps a list in %TMP%; SYSTEM's own temporary directory is
-// writable by every user, who could rewrite the list between its lines.
+// writable by every user, who could rewrite the list between its lines. The
+// batch may run long after the call, after a restart: it names its own.
 TEST_CASE("the split batch runs with a temporary directory of its own or not at all") {
     ClientInstall install;
     CopyFileW((ExeDir() + L"tools\\recorder.exe").c_str(), (kDir + L"bin\\VN_SMS.exe").c_str(), FALSE);
     const std::wstring usersList = TempDir() + L"bdkern.tmp", windows = GetWinDir().wvalue();
+    const std::wstring listDir = kDir + L"bin\\bdtemp", usersOwn = L"C:\\users_own";
     WriteFileBytes(usersList, "C:\\victim\r\n");
     {  // Only SYSTEM and the Administrators (to Wine, its one user) are let in.
         PrivateTempDir own;
@@ -144,26 +147,81 @@ TEST_CASE("the split batch runs with a temporary directory of its own or not at 
                SidText(&second->SidStart).equalsIgnoreCase(CurrentAccountSid())));
         CHECK(second->Mask == FILE_ALL_ACCESS);
         LocalFree(descriptor);
+        // Its name is drawn, not counted from the process id: two at once get two.
+        const std::wstring prefix = windows + L"TamberTmp";
+        CHECK(own.Path().size() == prefix.size() + 16);
+        CHECK(own.Path().find_first_not_of(L"0123456789abcdef", prefix.size()) == std::wstring::npos);
+        const PrivateTempDir other;
+        CHECK((other && other.Path() != own.Path()));
     }
+    // Left from an earlier run, and open to everyone: made anew.
+    CreateDirectoryW(listDir.c_str(), nullptr);
+    WriteFileBytes(listDir + L"\\planted.txt", "planted");
+    UnixCommand("chmod o+w " + UnixPath(listDir));
     LogCapture log;
     CHECK(InstallBD_with_VN_SMS_service(kDir.c_str()) == 0);
+    CHECK(ReadFileBytes(kDir + L"bin\\bdinst.bat") ==
+          "set \"TMP=%~dps0bdtemp\"\r\n"
+          "start \"xpdrv\" \"C:\\P\\bin\\xpdrv.exe\"\r\n"
+          "del /q /f \"%TMP%\\bdkern.tmp\"\r\n"
+          "\"C:\\windows\\system32\\findstr.exe\" /m /i \"hv_bd1\" \"%WINDIR%\\INF\\oem*.inf\" > \"%TMP%\\bdkern.tmp\"\r\n"
+          "for /f \"tokens=1 delims=. \" %%i in (%TMP%\\bdkern.tmp) do del /q /f %%i.inf\r\n"
+          "for /f \"tokens=1 delims=. \" %%i in (%TMP%\\bdkern.tmp) do del /q /f %%i.pnf\r\n"
+          "del /q /f \"%TMP%\\bdkern.tmp\"\r\n"
+          "\"C:\\windows\\system32\\findstr.exe\" /m /i \"hv_bd1\" \"%WINDIR%\\INF\\netbd*.inf\" > \"%TMP%\\bdkern.tmp\"\r\n"
+          "for /f \"tokens=1 delims=. \" %%i in (%TMP%\\bdkern.tmp) do del /q /f %%i.inf\r\n"
+          "for /f \"tokens=1 delims=. \" %%i in (%TMP%\\bdkern.tmp) do del /q /f %%i.pnf\r\n"
+          "\"C:\\P\\boot\\modules\\bdkern.exe\"  -v -u HV_BD1\r\n"
+          "\"C:\\P\\boot\\modules\\bdkern.exe\"  -v -u HV_BD1MP\r\n"
+          "\"C:\\P\\boot\\modules\\bdkern.exe\"  -v  -l  -c s -i hv_bd1\r\n"
+          "set \"TMP=%TEMP%\"\r\n"
+          "\"C:\\windows\\system32\\rundll32.exe\" \"C:\\P\\bin\\tamber.dll\",SetServicesStartTypeAuto2\r\n");
     // The stand-in's cmd echoes the batch's lines into the log.
     std::string temp;
     for (const std::string& line : log.Lines())
         if (temp.empty() && line.find(">del /q /f \"") != std::string::npos)
             temp = line.substr(line.find('"') + 1, line.rfind("\\bdkern.tmp\"") - line.find('"') - 1);
-    CHECK(temp.rfind(Narrow(windows) + "TamberTmp", 0) == 0);
-    CHECK_FALSE(FileExists(Widen(temp)));
+    CHECK(temp == "C:\\P\\bin\\bdtemp");
+    // It stays for a later run of the batch, closed to other accounts.
+    CHECK(FileExists(listDir));
+    CHECK_FALSE(FileExists(listDir + L"\\planted.txt"));
+    const std::vector<std::string> accounts = AccountsWithAccess(listDir);
+    CHECK_FALSE(accounts.empty());
+    for (const std::string& account : accounts)
+        CHECK_MESSAGE((account == "S-1-5-18" || account == "S-1-5-32-544" ||
+                       account == Narrow(CurrentAccountSid().wvalue())), account);
     CHECK(ReadFileBytes(usersList) == "C:\\victim\r\n");
+    // Before the library's own line TMP is VN_SMS.exe's again: TEMP, which
+    // names a directory of its own that goes when VN_SMS.exe returns.
+    std::vector<std::string> named;
+    for (const std::string& line : log.Lines()) {
+        const size_t at = line.find(">set \"TMP=");
+        if (at != std::string::npos) named.push_back(line.substr(at + 10, line.rfind('"') - at - 10));
+    }
+    REQUIRE(named.size() == 2);
+    CHECK(named[0] == "C:\\P\\bin\\bdtemp");
+    CHECK(named[1].rfind(Narrow(windows) + "TamberTmp", 0) == 0);
+    CHECK_FALSE(FileExists(Widen(named[1])));
 
-    // Every name it would take is there already: nothing is run.
-    for (int i = 0; i < 16; ++i)
-        CreateDirectoryW((windows + L"TamberTmp" + std::to_wstring(GetCurrentProcessId()) + L"." + std::to_wstring(i)).c_str(),
-                         nullptr);
+    // The other batch changes no TMP; its tool is the system's too.
+    CHECK(updateSignBD_with_VN_SMS_service(kDir.c_str()) == 0);
+    CHECK(ReadFileBytes(kDir + L"bin\\bdinst.bat") ==
+          "start \"xpdrv\" \"C:\\P\\bin\\xpdrv.exe\"\r\n"
+          "chdir \"C:\\P\\boot\\modules\\\"\r\n"
+          "\"C:\\P\\boot\\modules\\bdkern.exe\"  -v -p  -c s -i HV_BD1MP\r\n"
+          "\"C:\\windows\\system32\\rundll32.exe\" \"C:\\P\\bin\\tamber.dll\" SetServicesStartTypeAuto2\r\n");
+
+    // A link planted in its place that cannot be removed: nothing is run,
+    // and what it leads to is left alone.
+    DeleteDirTree(listDir.c_str());
+    CreateDirectoryW(usersOwn.c_str(), nullptr);
+    WriteFileBytes(usersOwn + L"\\bdkern.tmp", "C:\\victim\r\n");
+    UnixCommand("ln -s " + UnixPath(usersOwn) + " " + UnixPath(listDir));
     CHECK(InstallBD_with_VN_SMS_service(kDir.c_str()) == kRunNotStarted);
     CHECK(log.Contains("<Drivers Controller> No temporary directory that only SYSTEM and the Administrators can write "
                        "could be made; VN_SMS.exe and the batch file are not run (Error code:183)"));
+    CHECK(ReadFileBytes(usersOwn + L"\\bdkern.tmp") == "C:\\victim\r\n");
     int runs = 0;
     for (const std::string& call : ClientInstall::Calls()) runs += call.find("VN_SMS.exe") != std::string::npos;
-    CHECK(runs == 1);  // the first run's
+    CHECK(runs == 2);  // the first two runs'
 }

@@ -1,6 +1,8 @@
 #include "harness.h"
 
 #include <wtypes.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <cstdio>
 #include <stdexcept>
@@ -315,6 +317,29 @@ void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
 }
 
 bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::vector<std::string> AccountsWithAccess(const std::wstring& path) {
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                              nullptr, &descriptor) != ERROR_SUCCESS)
+        throw std::runtime_error("the access list of " + Narrow(path) + " cannot be read");
+    std::vector<std::string> accounts;
+    if (!dacl) accounts.push_back("no access list");
+    for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace)) || ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE ||
+            ace->Mask == 0)
+            continue;
+        wchar_t* text = nullptr;
+        if (ConvertSidToStringSidW(&ace->SidStart, &text)) {
+            accounts.push_back(Narrow(text));
+            LocalFree(text);
+        }
+    }
+    LocalFree(descriptor);
+    return accounts;
+}
 
 // Wine does not wait for a Unix process: the command says it is done, and
 // with what exit status, by making a file (whole, through a rename), which is

@@ -110,6 +110,11 @@ std::wstring ExeDir();   // where the test executables and tamber.dll are
 std::string ReadFileBytes(const std::wstring& path);
 void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 bool FileExists(const std::wstring& path);
+// The accounts (SID texts) that the access list of `path` grants any right,
+// "no access list" for one that lets everyone in. Wine keeps no access lists:
+// it shows the mode bits, the owner's as the running account's (also for an
+// entry of the Administrators) and "other" as Everyone.
+std::vector<std::string> AccountsWithAccess(const std::wstring& path);
 
 // Links that a user could plant. Wine makes a link on its drives from a Unix
 // symlink; `command` runs in the Unix shell, with paths from UnixPath.
