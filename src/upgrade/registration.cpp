@@ -43,15 +43,6 @@ void MatchProductIcon(const wchar_t* name, void* context) {
     if (std::wstring(icon).find(match->guid) != std::wstring::npos) match->found = name;
 }
 
-XString SystemDirectory() {
-    wchar_t dir[MAX_PATH + 1] = L"";
-    UINT n = GetSystemDirectoryW(dir, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return XString(L"");
-    XString path(dir);
-    if (!path.endsWith(L"\\")) path.concat(XString(L'\\'));
-    return path;
-}
-
 }  // namespace
 
 LONG DeleteDTBaseFromRegistry() {
@@ -152,13 +143,13 @@ void DeleteOldMsiFromInstalledProducts(const XString& guid) {
 }
 
 void DeleteClientSystemFiles() {
-    XString dir = SystemDirectory();
+    XString dir = GetSystemDir();
     if (dir.length() == 0) return;
     for (const wchar_t* file : kClientSystemFiles) HV_DeleteFile(dir + file);
 }
 
 void RemoveHvrNotify() {
-    XString dir = SystemDirectory();
+    XString dir = GetSystemDir();
     if (dir.length() > 0) HV_DeleteFile(dir + L"hvrNotify.dll");
     RegRecursiveDeleteKey(HKEY_LOCAL_MACHINE, kHvrNotifyKey);
 }
