@@ -46,14 +46,14 @@ UINT WithCacheCleaning(UINT result, const std::wstring& dir, const wchar_t* fail
 // in %TMP%, which for SYSTEM any user can rewrite between the lines that
 // write and read it: VN_SMS.exe gets a TMP of its own.
 UINT RunBatch(const wchar_t* logFormat, const std::wstring& dir, const std::vector<std::wstring>& lines) {
-    XString batch = XString(dir.c_str()) + L"bin\\bdinst.bat";
-    batch.setEncoding(XString::Ascii);
+    std::string batch;
+    if (!NarrowPath(kLabel, dir + L"bin\\bdinst.bat", kCommandChars, &batch)) return kRunNotStarted;
     {
-        AnsiTextWriter out(batch.value());
+        AnsiTextWriter out(batch.c_str());
         for (const std::wstring& line : lines) out << line.c_str();
     }
     char shortBatch[kCommandChars] = "";
-    DWORD n = GetShortPathNameA(batch.value(), shortBatch, kCommandChars);
+    DWORD n = GetShortPathNameA(batch.c_str(), shortBatch, kCommandChars);
     if (n == 0 || n >= static_cast<DWORD>(kCommandChars)) shortBatch[0] = 0;
     wchar_t command[kCommandChars];
     if (!FormatCommandLine(command, kLabel, L"\"%s\\bin\\VN_SMS.exe\"  -b -n -l -f \"%s\" -p %S", dir.c_str(),
