@@ -71,14 +71,14 @@ enum class BatchTemp { kInherited, kOwn };
 // removed when it returns; with BatchTemp::kOwn the batch's own is made first.
 UINT RunBatch(const wchar_t* logFormat, const std::wstring& dir, const std::vector<std::wstring>& lines,
               BatchTemp temp) {
-    XString batch = XString(dir.c_str()) + L"bin\\bdinst.bat";
-    batch.setEncoding(XString::Ascii);
+    std::string batch;
+    if (!NarrowPath(kLabel, dir + L"bin\\bdinst.bat", kCommandChars, &batch)) return kRunNotStarted;
     {
-        AnsiTextWriter out(batch.value());
+        AnsiTextWriter out(batch.c_str());
         for (const std::wstring& line : lines) out << line.c_str();
     }
     char shortBatch[kCommandChars] = "";
-    DWORD n = GetShortPathNameA(batch.value(), shortBatch, kCommandChars);
+    DWORD n = GetShortPathNameA(batch.c_str(), shortBatch, kCommandChars);
     if (n == 0 || n >= static_cast<DWORD>(kCommandChars)) shortBatch[0] = 0;
     wchar_t command[kCommandChars];
     if (!FormatCommandLine(command, kLabel, L"\"%s\\bin\\VN_SMS.exe\"  -b -n -l -f \"%s\" -p %S", dir.c_str(),

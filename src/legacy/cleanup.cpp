@@ -246,14 +246,15 @@ void RestorePolicyKey(const SavedCopy& saved) {
     KernelHandle held;
     if (path.length() == 0 || OpenSavedCopy(L"RestorePolicyKey", saved, path, &held) != SavedCopyState::kTrusted)
         return;
-    path.setEncoding(XString::Ascii);
+    std::string narrow;
+    if (!NarrowPath(L"RestorePolicyKey", Widened(path).wvalue(), MAX_PATH, &narrow)) return;
     RegKey policy;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, PolicyKey().c_str(), 0, KEY_ALL_ACCESS, policy.out()) != ERROR_SUCCESS)
         return;
     EnablePrivilege("SeRestorePrivilege");
-    RegRestoreKeyA(policy.get(), path.value(), REG_FORCE_RESTORE);
+    RegRestoreKeyA(policy.get(), narrow.c_str(), REG_FORCE_RESTORE);
     held.reset();  // the delete needs the file unshared
-    DeleteFileA(path.value());
+    DeleteFileA(narrow.c_str());
 }
 
 int addreg_CleanKernelINF() {

@@ -1,8 +1,8 @@
 #include "log/install_log.h"
 
-#include <direct.h>
 #include <msi.h>
 #include <msiquery.h>
+#include <sddl.h>
 #include <sys/timeb.h>
 
 #include <cstdarg>
@@ -63,7 +63,6 @@ public:
         wchar_t dir[kTempPathChars + 16];
         _snwprintf(dir, sizeof dir / sizeof dir[0], L"%s%s", temp, kDirName);
         dir[sizeof dir / sizeof dir[0] - 1] = 0;
-        _wmkdir(dir);  // usually there already
         temp_ = temp;
         dir_ = dir;
         path_ = XString(temp) + kDirName + L"\\" + kFileName;
@@ -77,7 +76,10 @@ public:
     bool Mirroring() const { return mirroring_; }
 
 private:
-    KernelHandle Open(DWORD access, SECURITY_ATTRIBUTES* security, std::wstring* refusal);
+    KernelHandle Open(DWORD access, bool inheritable, std::wstring* refusal);
+    const XString& Account();
+    std::wstring ForeignOwner(HANDLE object);
+    LocalMemory<void> OwnDescriptor(bool directory);
     void ReportRefusal(const std::wstring& refusal);
     void Mirror(const wchar_t* line);
 
@@ -87,6 +89,9 @@ private:
     std::wstring temp_, dir_;
     std::wstring expectedFile_;  // the file's final path; empty where the system cannot tell
     std::wstring reported_;     // the refusal last reported, until a line is written again
+    XString account_;           // the running account's SID, once asked
+    bool accountKnown_ = false;
+    bool dirTried_ = false;     // HVInstLog made at the first line, as at load before
     bool mirroring_ = false;
 };
 
@@ -126,36 +131,85 @@ void InstallLog::Mirror(const wchar_t* line) {
     mirroring_ = false;
 }
 
+// Only SYSTEM, the Administrators and the running account may own what the
+// log uses: a user who made HVInstLog or the file first stays its owner and
+// can later empty it and put a junction there, which XP cannot see through.
+const XString& InstallLog::Account() {
+    if (!accountKnown_) {
+        account_ = CurrentAccountSid();
+        accountKnown_ = true;
+    }
+    return account_;
+}
+
+std::wstring InstallLog::ForeignOwner(HANDLE object) { return ::ForeignOwner(object, Account(), L"the running account"); }
+
+// What this process makes is for SYSTEM, the Administrators and the running
+// account alone (an administrator's UI sequence writes to its own %TEMP%).
+LocalMemory<void> InstallLog::OwnDescriptor(bool directory) {
+    const XString& account = Account();
+    const std::wstring ace = directory ? L"(A;OICI;FA;;;" : L"(A;;FA;;;";
+    std::wstring sddl = L"D:P" + ace + L"SY)" + ace + L"BA)";
+    if (account.length() > 0 && !account.equalsIgnoreCase(XString(L"S-1-5-18"))) sddl += ace + account.wvalue() + L")";
+    LocalMemory<void> descriptor;
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, descriptor.out(), nullptr);
+    return descriptor;
+}
+
 // The temporary directory is SYSTEM's for the deferred handlers, and any
-// user may write there: HVInstLog or the file may be a link, a junction or a
-// second name of a file the user chose. Each level is opened itself and
-// checked through its handle, and the line goes through the file's handle.
-// HVInstLog is checked once and then held without delete sharing, so it
-// cannot be renamed or replaced while the library is loaded.
-KernelHandle InstallLog::Open(DWORD access, SECURITY_ATTRIBUTES* security, std::wstring* refusal) {
+// user may write there: HVInstLog or the file may be a link, a junction, a
+// second name of a file the user chose, or the user's own. Each level is
+// opened itself and checked through its handle, and the line goes through
+// the file's handle. HVInstLog is checked once and then held without delete
+// sharing, so it cannot be renamed or replaced while the library is loaded.
+KernelHandle InstallLog::Open(DWORD access, bool inheritable, std::wstring* refusal) {
     LinkFinding finding;
     if (!dirHandle_) {
+        bool made = false;
+        if (!dirTried_) {
+            dirTried_ = true;
+            LocalMemory<void> own = OwnDescriptor(true);
+            SECURITY_ATTRIBUTES sa = {sizeof sa, own.get(), FALSE};
+            made = CreateDirectoryW(dir_.c_str(), &sa) != 0;  // usually there already
+        }
         KernelHandle temp(CreateFileW(temp_.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE |
                                       FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        KernelHandle dir = OpenWithoutLinks(dir_, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+        KernelHandle dir = OpenWithoutLinks(dir_, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL,
                                             FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
                                             FILE_FLAG_BACKUP_SEMANTICS, FinalPath(temp.get(), kDirName), &finding);
         if (finding) *refusal = dir_ + L" " + finding.text;
         if (!dir || finding) return {};
+        const std::wstring owner = made ? std::wstring() : ForeignOwner(dir.get());
+        if (!owner.empty()) {
+            *refusal = dir_ + L" " + owner;
+            return {};
+        }
         expectedFile_ = FinalPath(dir.get(), kFileName);
         dirHandle_ = std::move(dir);
     }
+    LocalMemory<void> own;
+    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, inheritable};
     // Created only where no name exists yet, so never through a link that
     // leads nowhere; the last try covers a file made in between.
     for (DWORD creation : {OPEN_EXISTING, CREATE_NEW, OPEN_EXISTING}) {
-        KernelHandle file = OpenWithoutLinks(path_.wvalue(), access | FILE_READ_ATTRIBUTES,
+        if (creation == CREATE_NEW) {
+            own = OwnDescriptor(false);
+            sa.lpSecurityDescriptor = own.get();
+        }
+        KernelHandle file = OpenWithoutLinks(path_.wvalue(), access | FILE_READ_ATTRIBUTES | READ_CONTROL,
                                              FILE_SHARE_READ | FILE_SHARE_WRITE, creation, FILE_ATTRIBUTE_NORMAL,
-                                             expectedFile_, &finding, security);
+                                             expectedFile_, &finding, &sa);
         if (finding) {
             *refusal = std::wstring(path_.wvalue()) + L" " + finding.text;
             return {};
         }
-        if (file) return file;
+        if (!file) continue;
+        const std::wstring owner = creation == CREATE_NEW ? std::wstring() : ForeignOwner(file.get());
+        if (!owner.empty()) {
+            *refusal = std::wstring(path_.wvalue()) + L" " + owner;
+            return {};
+        }
+        return file;
     }
     return {};
 }
@@ -177,7 +231,7 @@ int InstallLog::Write(DWORD errorCode, const wchar_t* label, const wchar_t* form
     // Opened per line, and per call: a line logged while this one is being
     // passed to the installer gets its own handle.
     std::wstring refusal;
-    KernelHandle file = Open(FILE_APPEND_DATA, nullptr, &refusal);
+    KernelHandle file = Open(FILE_APPEND_DATA, false, &refusal);
     if (!file && refusal.empty()) {
         OutputDebugStringW(L"Tamber: Failed to open log file.\n");
         return 0;
@@ -212,13 +266,11 @@ int InstallLog::Write(DWORD errorCode, const wchar_t* label, const wchar_t* form
 }
 
 bool InstallLog::OpenChildHandle(STARTUPINFOW* si) {
-    SECURITY_DESCRIPTOR sd;
-    if (!si || !InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION)) return false;
-    SECURITY_ATTRIBUTES sa = {sizeof sa, &sd, TRUE};
+    if (!si) return false;
     // Shared for reading too: a grandchild may keep the inherited handle after
     // the child ends, and the log must stay readable and appendable meanwhile.
     std::wstring refusal;
-    KernelHandle h = Open(GENERIC_WRITE, &sa, &refusal);
+    KernelHandle h = Open(GENERIC_WRITE, true, &refusal);
     if (!refusal.empty()) ReportRefusal(refusal);
     if (!h) return false;
     SetFilePointer(h.get(), 0, nullptr, FILE_END);

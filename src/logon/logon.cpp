@@ -41,15 +41,13 @@ struct LogonLibrary {
 bool LoadLogonLibrary(const wchar_t* label, LogonLibrary* library) {
     XString dir;
     GetTargetPath(L"INSTALLDIR", &dir);
-    XString narrow = dir;
-    narrow.setEncoding(XString::Ascii);
-    // A cut directory would register the wrong path; an empty one would load
-    // the library from the root of the current drive.
-    if (dir.length() == 0 || narrow.length() >= kNarrowDirBytes) {
+    // An empty directory would load the library from the root of the current
+    // drive; a cut or best-fitted one would register another path.
+    if (dir.length() == 0) {
         LogMessage(0, label, L"the installation directory <%s> cannot be given to LogonISReg.dll", dir.wvalue());
         return false;
     }
-    library->narrowDir = narrow.value();
+    if (!NarrowPath(label, Widened(dir).wvalue(), kNarrowDirBytes, &library->narrowDir)) return false;
     AddInstDirToPath(dir.wvalue());
     if (!dir.endsWith(L"\\")) dir.concat(XString(L'\\'));
     XString path = dir + L"bin\\LogonISReg.dll";

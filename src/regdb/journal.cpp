@@ -263,8 +263,9 @@ int GetRegIniDB(char* buffer, int mode) {
     }
     if (!dir.endsWith(L"\\")) dir.concat(XString(L'\\'));
     dir.setEncoding(XString::Unicode);
-    _snprintf(buffer, kJournalPathBytes, "%S%S", dir.wvalue(), kJournalName);
-    buffer[kJournalPathBytes - 1] = 0;
+    std::string narrow;
+    if (!NarrowPath(kLabel, std::wstring(dir.wvalue()) + kJournalName, kJournalPathBytes, &narrow)) return 0;
+    memcpy(buffer, narrow.c_str(), narrow.size() + 1);
     LogMessage(0, kLabel, L"GetRegIniDB returns with <%S>", buffer);
     return 1;
 }
@@ -315,10 +316,12 @@ int regInsertSection(const wchar_t* sectionName) {
     if (GetTargetPath(L"INSTALLDIR", &dir) != ERROR_SUCCESS) dir = GetDefaultClientDir();
     dir.setEncoding(XString::Unicode);
     std::wstring target = dir.wvalue();
-    _snwprintf(g_scriptPathW, kScriptPathChars, L"%sreg.ini", target.c_str());
-    g_scriptPathW[kScriptPathChars - 1] = 0;
-    _snprintf(g_scriptPathA, kScriptPathChars, "%Sreg.ini", target.c_str());
-    g_scriptPathA[kScriptPathChars - 1] = 0;
+    // Both names must be this very script, not one cut short or best-fitted.
+    const std::wstring scriptPath = target + L"reg.ini";
+    std::string narrow;
+    if (!NarrowPath(kLabel, scriptPath, kScriptPathChars, &narrow)) return 0;
+    wcsncpy(g_scriptPathW, scriptPath.c_str(), kScriptPathChars);
+    memcpy(g_scriptPathA, narrow.c_str(), narrow.size() + 1);
     if (!target.empty()) target.pop_back();
     SetRegTargetDir(target.c_str());
     LogMessage(0, kLabel, L"targetDir = <%s>\n", RegTargetDir());

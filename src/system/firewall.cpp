@@ -9,8 +9,10 @@
 namespace {
 
 const wchar_t kLabel[] = L"OnBegin";
-const wchar_t kDeletePrefix[] = L"netsh advfirewall firewall delete rule name = ";
-const wchar_t kAddPrefix[] = L"netsh advfirewall firewall add rule name = ";
+// After the program, which is named in full: a bare name would be looked for
+// in the current directory and the Path first.
+const wchar_t kDeletePrefix[] = L"advfirewall firewall delete rule name = ";
+const wchar_t kAddPrefix[] = L"advfirewall firewall add rule name = ";
 
 struct Rule {
     const wchar_t* name;     // quoted, with a trailing blank
@@ -51,7 +53,14 @@ void ConfigureFirewallRules() {
     XString dir;
     GetTargetPath(L"INSTALLDIR", &dir);
     if (dir.length() == 0) return;
-    for (const Rule& r : kRules) DeleteFirewallRule(kDeletePrefix, r.name);
+    const XString system = GetSystemDir();
+    if (system.length() == 0) {
+        LogMessage(0, kLabel, L"The system directory is unknown; the firewall rules are left as they are");
+        return;
+    }
+    const std::wstring netsh = L"\"" + std::wstring(system.wvalue()) + L"netsh.exe\" ";
+    const std::wstring remove = netsh + kDeletePrefix, add = netsh + kAddPrefix;
+    for (const Rule& r : kRules) DeleteFirewallRule(remove.c_str(), r.name);
     for (const Rule& r : kRules)
-        if (r.program) AddFirewallRule(kAddPrefix, r.name, Formatted(r.program, dir.wvalue()).c_str());
+        if (r.program) AddFirewallRule(add.c_str(), r.name, Formatted(r.program, dir.wvalue()).c_str());
 }

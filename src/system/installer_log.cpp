@@ -33,6 +33,23 @@ HRESULT CreateShellLink(const wchar_t* target, const wchar_t* shortcut, const wc
     return hr;
 }
 
+// A user may put an MSI*.LOG of their own, or a link, into a temporary
+// directory that SYSTEM uses. The installer writes its log as the account
+// that runs it: SYSTEM (or, by default owner, the Administrators) in the
+// service, the running account in a client process.
+bool IsInstallersLog(const XString& dir, const wchar_t* name, const XString& account) {
+    const std::wstring path = std::wstring(dir.wvalue()) + L"\\" + name;
+    LinkFinding finding;
+    KernelHandle file = OpenWithoutLinks(path, READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING, 0,
+                                         L"", &finding);
+    if (!file && !finding) return false;  // gone meanwhile
+    const std::wstring refusal = finding ? finding.text : ForeignOwner(file.get(), account, L"the running account");
+    if (refusal.empty()) return true;
+    LogMessage(0, L"FindLastMSILogFile", L"%s %s; no shortcut is made to it", path.c_str(), refusal.c_str());
+    return false;
+}
+
 }  // namespace
 
 bool IsMSILoggingEnabled() {
@@ -57,13 +74,18 @@ DWORD FindLastMSILogFile(XString* path) {
     }
     FILETIME best = {0, 0};
     std::wstring name;
+    const XString account = CurrentAccountSid();
     do {
         // Of equal creation times the first found stays.
-        if (CompareFileTime(&entry.ftCreationTime, &best) > 0) {
+        if (CompareFileTime(&entry.ftCreationTime, &best) > 0 && IsInstallersLog(dir, entry.cFileName, account)) {
             best = entry.ftCreationTime;
             name = entry.cFileName;
         }
     } while (find.Next(&entry));
+    if (name.empty()) {
+        LogMessage(0, kLabel, L"Can't find files at pattern: %s\n", pattern.wvalue());
+        return ERROR_FILE_NOT_FOUND;
+    }
     LogMessage(0, kLabel, L"The latest MSI log file is: %s\n", name.c_str());
     *path = dir + L"\\" + name.c_str();
     return 0;

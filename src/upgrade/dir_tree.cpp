@@ -93,8 +93,11 @@ int DeleteEntry(const std::wstring& path, const wchar_t* name, DWORD listed, con
 
 int DeleteDirTree(const wchar_t* path) {
     if (!path || !*path || wcslen(path) >= MAX_PATH) return -1;
-    DWORD attributes = GetFileAttributesW(path);
+    // Named as a directory ("C:\dir\link\"), a link would be gone through:
+    // the link itself is what gets looked at and removed.
+    const std::wstring name = WithoutTrailingBackslash(path);
+    DWORD attributes = GetFileAttributesW(name.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return -1;
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return DeleteFileW(path) ? 0 : -1;
-    return DeleteEntry(path, L"", attributes, L"");
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return DeleteFileW(name.c_str()) ? 0 : -1;
+    return DeleteEntry(name, L"", attributes, L"");
 }

@@ -78,3 +78,29 @@ int GetExpandedShortPath(const wchar_t* path, wchar_t* out) {
     if (written == 0 || written >= kShortPathChars) return -1;
     return 0;
 }
+
+bool NarrowPath(const wchar_t* label, const std::wstring& path, size_t bytes, std::string* out) {
+    // A best-fit letter would name another file: U+2215 becomes '/'.
+    BOOL inexact = FALSE;
+    DWORD flags = WC_NO_BEST_FIT_CHARS;
+    int needed = WideCharToMultiByte(CP_ACP, flags, path.c_str(), -1, nullptr, 0, nullptr, &inexact);
+    if (needed == 0 && GetLastError() == ERROR_INVALID_FLAGS) {  // a UTF-8 code page is exact anyway
+        flags = 0;
+        inexact = FALSE;
+        needed = WideCharToMultiByte(CP_ACP, flags, path.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    }
+    if (needed <= 0 || inexact) {
+        LogMessage(0, label, L"%s cannot be named exactly in the 8-bit code page; it is not used", path.c_str());
+        return false;
+    }
+    if (static_cast<size_t>(needed) > bytes) {
+        LogMessage(0, label, L"%s is longer than %d characters; it is not used", path.c_str(),
+                   static_cast<int>(bytes) - 1);
+        return false;
+    }
+    std::string narrow(static_cast<size_t>(needed), '\0');
+    WideCharToMultiByte(CP_ACP, flags, path.c_str(), -1, &narrow[0], needed, nullptr, flags ? &inexact : nullptr);
+    narrow.resize(static_cast<size_t>(needed) - 1);
+    *out = narrow;
+    return true;
+}

@@ -48,6 +48,17 @@ int GetExpandedShortPath(const wchar_t* path, wchar_t* out);
 XString CurrentAccountSid();
 // An account's SID as text ("S-1-5-18"); empty when there is none.
 XString SidText(PSID sid);
+// Empty when the owner of `object` (opened with READ_CONTROL) is SYSTEM,
+// Administrators or `account` (SID text), whom no other local user can make
+// an owner; else what a refusal says: "is owned by S-1-5-7, not by SYSTEM,
+// Administrators or " and `whom`.
+std::wstring ForeignOwner(HANDLE object, const XString& account, const wchar_t* whom);
+
+// `path` in the 8-bit code page, for the runtime's 8-bit file routines: only
+// when those bytes name exactly this path (no best-fit letter, no default
+// character) and fit in `bytes` with the terminator. Otherwise one line
+// under `label` says why the path is not used, and the result is false.
+bool NarrowPath(const wchar_t* label, const std::wstring& path, size_t bytes, std::string* out);
 
 // --- Directories that only SYSTEM and the Administrators can write ---
 
@@ -89,6 +100,10 @@ SavedCopyState OpenSavedCopy(const wchar_t* label, const SavedCopy& record, XStr
 // backslash and `child` when one is given; empty where the system cannot tell
 // (before Vista).
 std::wstring FinalPath(HANDLE handle, const wchar_t* child = nullptr);
+
+// `path` without its trailing backslashes ("C:\" keeps its own): a name
+// that ends in one leads through a link there.
+std::wstring WithoutTrailingBackslash(std::wstring path);
 
 // What a checked handle turned out to be; `text` says it for a log line.
 struct LinkFinding {

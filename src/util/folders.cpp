@@ -29,6 +29,15 @@ XString ShellFolder(int csidl, const wchar_t* fallback) {
 // When Windows cannot say where it lives, the SystemRoot variable is asked
 // instead; if that is missing too the answer is empty and not cached, so no
 // caller builds paths on a guess and the next call asks Windows again.
+XString GetSystemDir() {
+    wchar_t dir[MAX_PATH + 1] = L"";
+    UINT n = GetSystemDirectoryW(dir, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return XString(L"");
+    XString path(dir);
+    if (!path.endsWith(L"\\")) path.concat(XString(L'\\'));
+    return path;
+}
+
 XString GetWinDir() {
     if (g_winDir.length() > 0) return g_winDir;
     wchar_t dir[MAX_PATH + 1] = L"";

@@ -53,12 +53,15 @@ std::wstring FinalPath(HANDLE handle, const wchar_t* child) {
     return out;
 }
 
+std::wstring WithoutTrailingBackslash(std::wstring path) {
+    while (path.size() > 3 && path.back() == L'\\') path.pop_back();
+    return path;
+}
+
 KernelHandle OpenWithoutLinks(const std::wstring& path, DWORD access, DWORD share, DWORD creation, DWORD flags,
                               const std::wstring& expected, LinkFinding* finding, SECURITY_ATTRIBUTES* security) {
     *finding = LinkFinding();
-    // A trailing backslash would make the name lead through a link ("C:\" stays).
-    std::wstring name = path;
-    while (name.size() > 3 && name.back() == L'\\') name.pop_back();
+    const std::wstring name = WithoutTrailingBackslash(path);
     // Wine marks a Unix symlink to a directory only in what the name reports.
     const DWORD named = GetFileAttributesW(name.c_str());
     KernelHandle handle(CreateFileW(name.c_str(), access, share, security, creation,

@@ -13,22 +13,6 @@ namespace {
 // SYSTEM and Administrators: a local user can make neither the owner.
 const wchar_t* const kTrustedOwners[] = {L"S-1-5-18", L"S-1-5-32-544"};
 
-XString OwnerOf(HANDLE file) {
-    PSID owner = nullptr;
-    LocalMemory<void> descriptor;
-    if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
-                        descriptor.out()) != ERROR_SUCCESS)
-        return XString(L"");
-    return SidText(owner);
-}
-
-bool IsTrustedOwner(const XString& owner, const XString& saver) {
-    if (owner.length() == 0) return false;
-    for (const wchar_t* sid : kTrustedOwners)
-        if (owner.equalsIgnoreCase(XString(sid))) return true;
-    return saver.length() > 0 && owner.equalsIgnoreCase(saver);
-}
-
 SavedCopyState Refuse(const wchar_t* label, const XString& path, DWORD error, const std::wstring& finding) {
     const std::wstring whole = path.wvalue();
     const size_t cut = whole.find_last_of(L'\\') + 1;  // 0 without a backslash
@@ -56,15 +40,28 @@ SavedCopyState Examine(const wchar_t* label, const SavedCopy& record, const XStr
         return Refuse(label, path, 0, L"is a directory or a reparse point, not a plain file");
     if (info.nNumberOfLinks != 1)
         return Refuse(label, path, 0, L"has " + DecimalText(info.nNumberOfLinks) + L" links, not one");
-    const XString owner = OwnerOf(held->get());
-    if (!IsTrustedOwner(owner, Widened(record.saver)))
-        return Refuse(label, path, 0,
-                      std::wstring(L"is owned by ") + (owner.length() ? owner.wvalue() : L"an unknown account") +
-                          L", not by SYSTEM, Administrators or the account that saved it");
+    const std::wstring owner = ForeignOwner(held->get(), Widened(record.saver), L"the account that saved it");
+    if (!owner.empty()) return Refuse(label, path, 0, owner);
     return SavedCopyState::kTrusted;
 }
 
 }  // namespace
+
+std::wstring ForeignOwner(HANDLE object, const XString& account, const wchar_t* whom) {
+    PSID sid = nullptr;
+    LocalMemory<void> descriptor;
+    XString owner(L"");
+    if (GetSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &sid, nullptr, nullptr, nullptr,
+                        descriptor.out()) == ERROR_SUCCESS)
+        owner = SidText(sid);
+    if (owner.length() > 0) {
+        for (const wchar_t* trusted : kTrustedOwners)
+            if (owner.equalsIgnoreCase(XString(trusted))) return {};
+        if (account.length() > 0 && owner.equalsIgnoreCase(account)) return {};
+    }
+    return std::wstring(L"is owned by ") + (owner.length() ? owner.wvalue() : L"an unknown account") +
+           L", not by SYSTEM, Administrators or " + whom;
+}
 
 XString SidText(PSID sid) {
     LocalMemory<wchar_t> text;

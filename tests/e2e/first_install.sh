@@ -127,9 +127,9 @@ check "logo.bmp is removed without IncludeBrandingFiles" [ ! -e "$dir/logo.bmp" 
 
 # --- Firewall: Vista and later only ---
 if [ $legacy = 1 ]; then
-  check "no firewall command on $version" bash -c "! grep -aq 'netsh advfirewall' '$(install_log)'"
+  check "no firewall command on $version" bash -c "! grep -aq 'advfirewall' '$(install_log)'"
 else
-  check "firewall rules added" bash -c "grep -aq '<Tamber_RunProcess> running command: <netsh advfirewall firewall add rule name = ' '$(install_log)'"
+  check "firewall rules added" bash -c "grep -aqF '<Tamber_RunProcess> running command: <\"C:\\windows\\system32\\netsh.exe\" advfirewall firewall add rule name = ' '$(install_log)'"
 fi
 check "the install scripts find the client's bin on the search path" \
   grep -qF "<AddInstDirToPath> New PATH is: ${windir}bin;" <<<"$(log_messages)"

@@ -23,14 +23,14 @@ const std::wstring kJournal = kInstallDir + L"reg_ini_DB";
 // an empty journal; the one the removal reads too.
 class ScriptedInstall {
 public:
-    explicit ScriptedInstall(const std::string& script) {
-        CreateDirectoryW(kInstallDir.c_str(), nullptr);
-        WriteFileBytes(kInstallDir + L"reg.ini", script);
+    explicit ScriptedInstall(const std::string& script, const std::wstring& dir = kInstallDir) {
+        CreateDirectoryW(dir.c_str(), nullptr);
+        WriteFileBytes(dir + L"reg.ini", script);
         DeleteFileW(kJournal.c_str());
         pkg_.Directory(L"TARGETDIR", L"", L"SourceDir").Directory(L"INSTALLDIR", L"TARGETDIR", L"X");
         MSIHANDLE session = pkg_.Session(true);
-        MsiSetTargetPathW(session, L"INSTALLDIR", kInstallDir.c_str());
-        MsiSetPropertyW(session, L"tamber_old_installed_path", kInstallDir.c_str());
+        MsiSetTargetPathW(session, L"INSTALLDIR", dir.c_str());
+        MsiSetPropertyW(session, L"tamber_old_installed_path", dir.c_str());
         BindSession(session);
     }
     ~ScriptedInstall() { UnbindSession(); }
@@ -215,6 +215,40 @@ TEST_CASE("input beyond the fixed tables is refused") {
         regInsertSection(L"S51");
         CHECK(HklmKeyExists(L"SOFTWARE\\Tamber\\Sec50"));
         CHECK_FALSE(HklmKeyExists(L"SOFTWARE\\Tamber\\Sec51"));
+    }
+    // The 8-bit file routines get exactly the installation directory's
+    // names, or nothing: never one cut at the fixed buffers or best-fitted.
+    SUBCASE("a script or journal path that would be cut is not used") {
+        const std::wstring dir = L"C:\\" + std::wstring(193, L'd') + L"\\";  // "reg.ini" makes it 200
+        ScriptedInstall install("[S]\n" + Records("Whole", 1), dir);
+        WriteFileBytes(dir + L"reg.in", "[S]\n" + Records("Cut", 1));  // what 199 characters name
+        WriteFileBytes(dir + L"reg_ini_D", "kept");
+        LogCapture log;
+        regInsertSection(L"S");
+        RestoreAllSections();
+        CHECK_FALSE(HklmKeyExists(L"SOFTWARE\\Tamber\\Cut"));
+        CHECK_FALSE(HklmKeyExists(L"SOFTWARE\\Tamber\\Whole"));
+        CHECK(ReadFileBytes(dir + L"reg_ini_D") == "kept");
+        const std::string it = " is longer than 199 characters; it is not used";
+        CHECK(log.Contains("<Registry Controller> " + Narrow(dir) + "reg.ini" + it));
+        CHECK(log.Contains("<Registry Controller> " + Narrow(dir) + "reg_ini_DB" + it));
+    }
+    SUBCASE("a directory that the 8-bit code page names only by best fit is not used") {
+        const std::wstring dir = L"C:\\Apps\\\u0141ad\\";  // best-fitted: C:\Apps\Lad
+        CreateDirectoryW(L"C:\\Apps", nullptr);
+        ScriptedInstall install("[S]\n" + Records("Exact", 1), dir);
+        CreateDirectoryW(L"C:\\Apps\\Lad", nullptr);
+        WriteFileBytes(L"C:\\Apps\\Lad\\reg.ini", "[S]\n" + Records("BestFit", 1));
+        WriteFileBytes(L"C:\\Apps\\Lad\\reg_ini_DB", "kept");
+        LogCapture log;
+        regInsertSection(L"S");
+        RestoreAllSections();
+        CHECK_FALSE(HklmKeyExists(L"SOFTWARE\\Tamber\\BestFit"));
+        CHECK_FALSE(HklmKeyExists(L"SOFTWARE\\Tamber\\Exact"));
+        CHECK(ReadFileBytes(L"C:\\Apps\\Lad\\reg_ini_DB") == "kept");
+        // The log file's own 8-bit text best-fits the name as well.
+        CHECK(log.Find("<Registry Controller> C:\\Apps\\Lad\\reg.ini cannot be named exactly in the 8-bit code page") >= 0);
+        CHECK(log.Find("<Registry Controller> C:\\Apps\\Lad\\reg_ini_DB cannot be named exactly in the 8-bit code page") >= 0);
     }
     SUBCASE("a journal block claiming 401 records stops the replay") {
         ScriptedInstall install("[S]\n");

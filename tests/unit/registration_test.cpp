@@ -60,8 +60,12 @@ TEST_CASE("firewall rules on each Windows version") {
         CHECK(commands.empty());
         return;
     }
-    const std::string del = "netsh advfirewall firewall delete rule name = \"Tessel-1 Varnet/Varguard ";
-    const std::string add = "netsh advfirewall firewall add rule name = \"Tessel-1 Varnet/Varguard ";
+    // netsh named in full: a bare name is looked for in the current directory first.
+    wchar_t system[MAX_PATH] = L"";
+    REQUIRE(GetSystemDirectoryW(system, MAX_PATH) > 0);
+    const std::string netsh = "\"" + Narrow(system) + "\\netsh.exe\" advfirewall firewall ";
+    const std::string del = netsh + "delete rule name = \"Tessel-1 Varnet/Varguard ";
+    const std::string add = netsh + "add rule name = \"Tessel-1 Varnet/Varguard ";
     std::vector<std::string> twice;
     for (int run = 0; run < 2; ++run)
         twice.insert(twice.end(), {del + "service\" ", del + "application\" ", del + "command line\" ",

@@ -76,6 +76,19 @@ TEST_CASE("the installer's log is switched on and linked") {
     CHECK(Text(policy, L"Logging") == L"voicewarmup");
     CHECK(log.Contains("<FindLastMSILogFile> The latest MSI log file is: MSIbbbb.LOG"));
     CHECK(FileExists(halvora + L"\\HVInstLog\\MsiLogFile.lnk"));
+
+    // A newer one that a user put there (Wine shows another Unix user's file
+    // as owned by ANONYMOUS LOGON) gets no shortcut; the installer's own does.
+    Sleep(50);
+    const std::wstring planted = TempDir() + L"MSIzzzz.LOG";
+    WriteFileBytes(planted, "user's");
+    UnixCommand("chown nobody " + UnixPath(planted));
+    LogCapture again;
+    CHECK(CopyMSILogFile() == 0);
+    CHECK(again.Contains("<FindLastMSILogFile> " + Narrow(planted) +
+                         " is owned by S-1-5-7, not by SYSTEM, Administrators or the running account;"
+                         " no shortcut is made to it"));
+    CHECK(again.Contains("<FindLastMSILogFile> The latest MSI log file is: MSIbbbb.LOG"));
 }
 
 // Who could change a directory, judged from its owner and access list.
