@@ -49,6 +49,18 @@ check "a silent crash is named" has "wine-run: FAIL: a process crashed in this t
 check "the test went on after the silent crash" has "went on" "$out"
 check "a silent crash leaves nothing" nothing_left wine_run_quiet
 
+# Wine's line for a call it cannot make fails the run, but for the two that
+# Wine's own msi.dll makes in its custom action server.
+call() { echo "wine: Call from 000000017000ABCD to unimplemented function $1, aborting" >&2; }
+out=$("$run" wine_run_lines bash -c "$(declare -f call); call rpcrt4.dll.NdrClientInitializeNew;
+  call rpcrt4.dll.I_RpcExceptionFilter; call kernel32.dll.NoSuchCall" 2>&1); rc=$?
+check "a call Wine cannot make fails the run" test "$rc" != 0
+check "that call is named" has "wine-run: FAIL: Wine reported: wine: Call from 000000017000ABCD to unimplemented function kernel32.dll.NoSuchCall" "$out"
+check "msi's two calls are let through" bash -c '! grep -q "FAIL.*rpcrt4" <<<"$1"' _ "$out"
+out=$("$run" wine_run_msi_lines bash -c "$(declare -f call); call rpcrt4.dll.NdrClientInitializeNew;
+  call rpcrt4.dll.I_RpcExceptionFilter" 2>&1); rc=$?
+check "msi's two calls alone do not fail the run" test "$rc" = 0
+
 # A process the test started and left running ends with the test, well
 # before its own two minutes.
 out=$("$run" wine_run_left bash -c "wine '$standin' & sleep 5; echo left at \$(date +%s)" 2>&1); rc=$?
