@@ -2,7 +2,8 @@
 // VN_Service.exe, VN_WatchDog.exe, VN_DHCP.exe). Started by the service
 // manager it is a real service; started directly it just runs. With the
 // argument "ignore-stop" it ignores the stop request. Either way it ends by
-// itself after two minutes, so a failed test leaves nothing running.
+// itself after two minutes, so a failed test leaves nothing running. With
+// "crash" it faults at once instead, for the tests of tests/wine-run.
 #include <windows.h>
 
 #include <cwchar>
@@ -40,7 +41,11 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    for (int i = 1; i < argc; ++i) g_ignoreStop |= wcscmp(argv[i], L"ignore-stop") == 0;
+    volatile int* volatile nowhere = nullptr;  // volatile: the compiler keeps the fault
+    for (int i = 1; i < argc; ++i) {
+        g_ignoreStop |= wcscmp(argv[i], L"ignore-stop") == 0;
+        if (wcscmp(argv[i], L"crash") == 0) *nowhere = 1;
+    }
     g_stopped = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     SERVICE_TABLE_ENTRYW table[] = {{const_cast<wchar_t*>(L""), ServiceMain}, {nullptr, nullptr}};
     if (!StartServiceCtrlDispatcherW(table)) Sleep(kLifetimeMs);  // not a service: just run
