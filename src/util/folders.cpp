@@ -26,18 +26,15 @@ XString ShellFolder(int csidl, const wchar_t* fallback) {
 
 }  // namespace
 
-// When Windows cannot say where it lives, the SystemRoot variable is asked
-// instead; if that is missing too the answer is empty and not cached, so no
-// caller builds paths on a guess and the next call asks Windows again.
 XString GetSystemDir() {
     wchar_t dir[MAX_PATH + 1] = L"";
     UINT n = GetSystemDirectoryW(dir, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return XString(L"");
-    XString path(dir);
-    if (!path.endsWith(L"\\")) path.concat(XString(L'\\'));
-    return path;
+    return n == 0 || n >= MAX_PATH ? XString(L"") : WithBackslash(dir);
 }
 
+// When Windows cannot say where it lives, the SystemRoot variable is asked
+// instead; if that is missing too the answer is empty and not cached, so no
+// caller builds paths on a guess and the next call asks Windows again.
 XString GetWinDir() {
     if (g_winDir.length() > 0) return g_winDir;
     wchar_t dir[MAX_PATH + 1] = L"";
@@ -52,12 +49,6 @@ XString GetWinDir() {
     g_winDir = WithBackslash(dir);
     if (chars > 0 && chars < MAX_PATH) LogMessage(0, L"GetWinDir", L"Retrieved WinDir is: %s", g_winDir.wvalue());
     return g_winDir;
-}
-
-XString GetSystemDir() {
-    wchar_t dir[MAX_PATH + 1] = L"";
-    UINT chars = GetSystemDirectoryW(dir, MAX_PATH);
-    return chars == 0 || chars >= MAX_PATH ? XString(L"") : WithBackslash(dir);
 }
 
 XString GetShortWinDirA(const wchar_t* label) {
