@@ -241,8 +241,9 @@ private:
 // Every directory on the way down must hold only the next one: otherwise
 // the run did not make it, or another account has put something there, and
 // the directory is refused (false, logged).
-bool ChooseTop(const wchar_t* label, const std::wstring& path, std::wstring created, std::wstring* top) {
-    *top = path;
+bool ChooseTop(const wchar_t* label, const std::wstring& given, std::wstring created, std::wstring* top) {
+    *top = given;  // as it was given, for the log
+    const std::wstring path = WithBackslash(given);
     created = WithBackslash(created);
     if (created.size() >= path.size() || _wcsnicmp(created.c_str(), path.c_str(), created.size()) != 0 ||
         Parents(created).empty())
@@ -335,7 +336,7 @@ bool CheckInstallDirParents(const wchar_t* label, const XString& dir, XString* c
 }
 
 bool LockInstallDir(const wchar_t* label, const XString& dir, const XString& created) {
-    const std::wstring path = WithBackslash(Widened(dir).wvalue());
+    const std::wstring path = Widened(dir).wvalue();
     if (path.empty()) {
         LogMessage(0, label, L"The installation directory is not known: nothing in it is used");
         return false;
@@ -402,5 +403,7 @@ bool LockInstallDir(const wchar_t* label, const XString& dir, const XString& cre
         LogMessage(0, label, L"Installation directory %s was %s: %s", top.c_str(), Describe(found).c_str(),
                    kPackageAccessText);
     }
-    return TreeLock(label, top, path).Below(top.substr(0, top.size() - 1), held.get());
+    std::wstring listed = top;
+    while (listed.size() > 3 && listed.back() == L'\\') listed.pop_back();
+    return TreeLock(label, top, WithBackslash(path)).Below(listed, held.get());
 }
