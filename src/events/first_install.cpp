@@ -111,6 +111,7 @@ UINT OnFirstBeforeSteps() {
     UINT result = ERROR_INSTALL_FAILURE;
     // OnFirstAfter restores it: the record travels in the container.
     if (!StoreEntrustINI(SaveRecord::kInContainer)) LogMessage(0, kLabelBefore, L"Failed to save entrust.ini");
+    XString created;
     if (OnBeforeCommon() == ERROR_SUCCESS) {
         HandleVarnetInPath();
         XString installDir;
@@ -119,9 +120,13 @@ UINT OnFirstBeforeSteps() {
             StopWithMessage(1109);
         else if (!CheckDiskSpace(installDir))
             StopWithMessage(1108);
+        else if (!CheckInstallDirParents(kLabelBefore, installDir, &created))
+            StopWithMessage(1122);
         else
             result = ERROR_SUCCESS;
     }
+    // The deferred handlers lock from the highest directory this run makes.
+    if (created.length() > 0) TheCADContainer().Set(kCreatedDir, created);
     StoreAdditionalFileFromBinaryTable();
     SetDeferredCustomActionFN(L"OnFirstAfter");
     StoreDeferredProperties();
@@ -133,7 +138,7 @@ UINT OnFirstAfterSteps() {
     StepProgressBar(g_hMsi);
     XString installDir;
     GetTargetPath(L"INSTALLDIR", &installDir);
-    if (!LockInstallDir(kLabelAfter, installDir)) return ERROR_INSTALL_FAILURE;
+    if (!LockInstallDir(kLabelAfter, installDir, GetCADValue(kCreatedDir))) return ERROR_INSTALL_FAILURE;
 
     PrepareInstallDir(installDir);
     StepProgressBar(g_hMsi);

@@ -103,6 +103,14 @@ UINT OnMainPrologueSteps() {
     // OnMaintBefore records these settings too, but a deferred handler cannot
     // hand properties on; the old client key is still intact here, so they
     // travel to OnMaintAfter in the container.
+    XString installDir, created;
+    GetTargetPath(L"INSTALLDIR", &installDir);
+    if (!CheckInstallDirParents(kLabelPrologue, installDir, &created)) {
+        StopWithMessage(1122);
+        return ERROR_INSTALL_FAILURE;
+    }
+    // The deferred handlers lock from the highest directory this run makes.
+    if (created.length() > 0) TheCADContainer().Set(kCreatedDir, created);
     if (IsUpgradeFrom4_1() && IsMaintUpgradeChosen()) Backup4_1RegistryInfo();
     StoreAdditionalFileFromBinaryTable();
     SetDeferredCustomActionFNs(L"OnMaintBefore", L"OnMaintAfter");
@@ -137,7 +145,7 @@ UINT OnMaintAfterSteps() {
 
     XString installDir;
     GetTargetPath(L"INSTALLDIR", &installDir);
-    if (!LockInstallDir(kLabelAfter, installDir)) return ERROR_INSTALL_FAILURE;
+    if (!LockInstallDir(kLabelAfter, installDir, GetCADValue(kCreatedDir))) return ERROR_INSTALL_FAILURE;
     PrepareInstallDir(installDir);
     LogMessage(0, kLabelAfter, L"Target dir is: %s", installDir.wvalue());
 

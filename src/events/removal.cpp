@@ -40,6 +40,11 @@ XString InstalledDir() {
     return dir;
 }
 
+bool Exists(XString dir) {
+    dir.setEncoding(XString::Unicode);
+    return GetFileAttributesW(dir.wvalue()) != INVALID_FILE_ATTRIBUTES;
+}
+
 }  // namespace
 
 UINT OnRemovePrologueSteps() {
@@ -64,11 +69,17 @@ UINT OnRemoveBeforeSteps() {
     ShowSetupInfoById(1112, false);
 
     const XString dir = InstalledDir();
-    if (!LockInstallDir(kLabelRemove, dir)) return ERROR_INSTALL_FAILURE;
-    RunUninstallScripts(dir);
-    CopyAndWriteToRegEraseExeForAfterRebbot(dir);
+    // A directory already gone is not locked, and nothing is run or copied
+    // from it (a user could make it afresh); the rest of the removal goes on,
+    // so that such a client can still be removed.
+    const bool locked = LockInstallDir(kLabelRemove, dir);
+    if (!locked && Exists(dir)) return ERROR_INSTALL_FAILURE;
+    if (locked) {
+        RunUninstallScripts(dir);
+        CopyAndWriteToRegEraseExeForAfterRebbot(dir);
+    }
     LogMessage(0, kLabelRemove, L"Target dir is: %s", dir.wvalue());
-    RemoveKernelComponents(dir);
+    if (locked) RemoveKernelComponents(dir);
     DeleteFromEnvironmentPath(dir + L"bin");
 
     addreg_CleanKernelINF();
@@ -105,8 +116,8 @@ UINT OnRemoveAfterSteps() {
     GetTargetPath(L"INSTALLDIR", &installDir);
     installDir.setEncoding(XString::Unicode);
     // The removal is done but for this: a tree that another account can
-    // replace is left rather than followed.
-    if (LockInstallDir(kLabelRemoveAfter, installDir)) DeleteDirTree(installDir.wvalue());
+    // replace is left rather than followed, and one already gone needs nothing.
+    if (Exists(installDir) && LockInstallDir(kLabelRemoveAfter, installDir)) DeleteDirTree(installDir.wvalue());
     DeleteClientSystemFiles();
     RemoveProgramShortcuts();
     return ERROR_SUCCESS;

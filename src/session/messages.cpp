@@ -48,6 +48,9 @@ const Message kMessages[] = {
            L"Click NO to abort installation."},
     {1120, L"Do you want to view the README file now?"},
     {1121, L"Installation aborted by user."},
+    {1122, L"The destination folder lies in a folder that users without administrative privileges can rename or "
+           L"delete.\nPlease choose a folder under Program Files or a new folder on a fixed drive.\n"
+           L"This installation will now terminate."},
     {0, nullptr},
 };
 

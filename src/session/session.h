@@ -32,7 +32,7 @@ XString RecordString(MSIHANDLE record, UINT field);
 
 // --- Messages, message boxes and progress ---
 
-// The text of a numbered user message (1000 to 1121).
+// The text of a numbered user message (1000 to 1122).
 XString GetMessageText(int number);
 // A warning box through the installer; 0 without showing in a silent run.
 int ShowMsgBox(XString text, UINT type);

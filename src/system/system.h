@@ -39,22 +39,36 @@ bool ShortcutCreate(const wchar_t* target, const wchar_t* shortcut, const wchar_
 // --- The installation directory's owner and access list ---
 
 // Which rights count: any write to the directory or what it holds, or, on a
-// parent, those that let an account put another directory in its place.
-enum class AccessScope { Directory, Parent };
+// parent, those that let an account put another directory in its place. An
+// entry below the installation directory must also inherit its access list.
+enum class AccessScope { Directory, Parent, Entry };
 
 // Who besides SYSTEM, Administrators, TrustedInstaller and this process's
 // own account could change the object, as SID texts ("" when nobody).
 struct UntrustedAccess {
     std::wstring owner;
     std::wstring writers;  // comma-separated
-    bool Found() const { return !owner.empty() || !writers.empty(); }
+    bool protectedList = false;  // Entry scope: it does not inherit
+    bool Found() const { return !owner.empty() || !writers.empty() || protectedList; }
 };
 UntrustedAccess FindUntrustedAccess(PSECURITY_DESCRIPTOR sd, AccessScope scope);
 
+// Called by the prologues before anything is copied. `created` gets the
+// highest directory of `dir` that does not exist yet (empty when `dir`
+// exists), for the deferred handlers to lock from. False, with one line
+// under `label`, when a directory above `dir` that exists could be deleted
+// or renamed by another account, or its security cannot be read.
+bool CheckInstallDirParents(const wchar_t* label, const XString& dir, XString* created);
+// The container entry that carries `created` to the deferred handlers.
+constexpr wchar_t kCreatedDir[] = L"tamber_created_dir";
+
 // Called by every deferred handler before it uses anything from `dir`.
-// Resets the directory's owner and access list to the package's when
-// another account owns or can write it; false when it must not be used (its
-// security cannot be read, or the reset failed). A parent that another
-// account can change is only reported. Logs a line for each finding and
-// nothing when all is well.
-bool LockInstallDir(const wchar_t* label, const XString& dir);
+// Locks from `created` (the prologue's record) when it lies above `dir`,
+// else from `dir`: resets the top's owner and access list to the package's
+// when another account owns or can write it, then walks the tree below it.
+// There a plain directory or single-name file that another account owns or
+// may write, or that does not inherit, is reset; a link, junction or file
+// with a second name is refused. False when nothing in `dir` may be used:
+// no path, a missing directory, a refusal, or a reset that failed. Logs a
+// line for each finding and nothing when all is well.
+bool LockInstallDir(const wchar_t* label, const XString& dir, const XString& created = XString());

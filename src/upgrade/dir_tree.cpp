@@ -74,17 +74,12 @@ int DeleteEntry(const std::wstring& path, const wchar_t* name, DWORD listed, con
     }
     if (!handle) return -1;
 
-    // Held, the directory keeps its final path while its entries go.
-    const std::wstring here = FinalPath(handle.get());
-    WIN32_FIND_DATAW entry;
-    FindHandle find((path + L"\\*.*").c_str(), &entry);
-    for (bool more = find.ok(); more; more = find.Next(&entry)) {
-        if (wcscmp(entry.cFileName, L".") == 0 || wcscmp(entry.cFileName, L"..") == 0) continue;
-        std::wstring child = path + L"\\" + entry.cFileName;
-        if (child.size() >= MAX_PATH) return -1;
-        DeleteEntry(child, entry.cFileName, entry.dwFileAttributes,
-                    here.empty() ? std::wstring() : here + L"\\" + entry.cFileName);
-    }
+    const bool walked = ForEachEntry(path, handle.get(), [](const std::wstring& child, const WIN32_FIND_DATAW& entry,
+                                                            const std::wstring& expected) {
+        DeleteEntry(child, entry.cFileName, entry.dwFileAttributes, expected);
+        return true;
+    });
+    if (!walked) return -1;
     handle.reset();
     return RemoveDirectoryW(path.c_str()) ? 0 : -1;
 }

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 #include "util/handles.h"
@@ -120,3 +121,11 @@ struct LinkFinding {
 // Unix symlink even so, and only the final path shows it.
 KernelHandle OpenWithoutLinks(const std::wstring& path, DWORD access, DWORD share, DWORD creation, DWORD flags,
                               const std::wstring& expected, LinkFinding* finding, SECURITY_ATTRIBUTES* security = nullptr);
+
+// Lists the directory at `path`, which the caller holds open as `held`, and
+// calls `visit` with each entry's full name, its listing and the final path it
+// must have (empty where the system cannot tell). False when a name does not
+// fit MAX_PATH or `visit` returned false; the listing stops there.
+using EntryVisitor = std::function<bool(const std::wstring& child, const WIN32_FIND_DATAW& entry,
+                                        const std::wstring& expected)>;
+bool ForEachEntry(const std::wstring& path, HANDLE held, const EntryVisitor& visit);

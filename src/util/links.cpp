@@ -85,3 +85,17 @@ KernelHandle OpenWithoutLinks(const std::wstring& path, DWORD access, DWORD shar
     }
     return handle;
 }
+
+bool ForEachEntry(const std::wstring& path, HANDLE held, const EntryVisitor& visit) {
+    // Held, the directory keeps its final path while its entries are visited.
+    const std::wstring here = FinalPath(held);
+    WIN32_FIND_DATAW entry;
+    FindHandle find((path + L"\\*.*").c_str(), &entry);
+    for (bool more = find.ok(); more; more = find.Next(&entry)) {
+        if (wcscmp(entry.cFileName, L".") == 0 || wcscmp(entry.cFileName, L"..") == 0) continue;
+        const std::wstring child = path + L"\\" + entry.cFileName;
+        if (child.size() >= MAX_PATH) return false;
+        if (!visit(child, entry, here.empty() ? std::wstring() : here + L"\\" + entry.cFileName)) return false;
+    }
+    return true;
+}

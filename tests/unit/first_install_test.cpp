@@ -63,3 +63,57 @@ TEST_CASE("a run whose command line carries a container and a schedule hands on 
     CHECK(pkg.Get(L"OnFirstAfter") == packed);
     CHECK(pkg.Get(L"OnRemoveAfter").empty());
 }
+
+// A folder that exists before the run and that users may change stops the
+// prologue before anything is copied: whoever can rename it could put a
+// directory of their own in the installation's place after the lock. A new
+// folder, made by the run, and Program Files pass, and the highest folder
+// the run makes travels to the deferred handlers.
+TEST_CASE("OnFirstBefore refuses a destination under a folder that users may change") {
+    struct Case { const char* what; const wchar_t* target; UINT result; const wchar_t* created; };
+    const Case cases[] = {
+        {"an existing folder that Everyone may write", L"C:\\Apps\\", ERROR_INSTALL_FAILURE, nullptr},
+        {"a new folder under the drive's root", L"C:\\VPN\\", ERROR_SUCCESS, L"C:\\VPN\\"},
+        {"Program Files", L"C:\\Program Files\\Halvora\\", ERROR_SUCCESS, L"C:\\Program Files\\Halvora\\"},
+    };
+    CreateDirectoryW(L"C:\\Apps", nullptr);
+    UnixCommand("chmod o+w " + UnixPath(L"C:\\Apps"));
+    for (const Case& c : cases) {
+        CAPTURE(std::string(c.what));
+        TestPackage pkg;
+        pkg.Property(L"UILevel", L"2").Property(L"TARGETDIR", c.target)
+            .Directory(L"TARGETDIR", L"", L"SourceDir")
+            .Directory(L"INSTALLDIR", L"TARGETDIR", L"Varnet")
+            .Binary(L"HVINSTADDINT_product_ini", "[version]\r\nMajorVersion=5\r\nMinorVersion=2\r\nPathAskUser=0\r\n");
+        MSIHANDLE session = pkg.Session(true);
+        REQUIRE(CallHandler("OnBegin", session) == ERROR_SUCCESS);
+        LogCapture log;
+        CHECK(CallHandler("OnFirstBefore", session) == c.result);
+        const std::wstring packed = pkg.Get(L"ALLCADPROPS");
+        if (c.result == ERROR_SUCCESS) {
+            CHECK(pkg.Get(L"ID_FINISH_ERROR_STRING").empty());
+            CHECK(packed.find(L"[[tamber_created_dir=" + std::wstring(c.created) + L"]]|") != std::wstring::npos);
+            continue;
+        }
+        CHECK(log.Contains("<OnFirstBefore> Installation directory C:\\Apps\\Varnet\\ is refused: its parent "
+                           "C:\\Apps\\ is writable by S-1-1-0, so the directory could be replaced"));
+        CHECK(pkg.Get(L"ID_FINISH_ERROR_STRING").rfind(
+                  L"The destination folder lies in a folder that users without administrative privileges can rename",
+                  0) == 0);
+        CHECK(packed.find(L"tamber_created_dir") == std::wstring::npos);
+    }
+}
+
+// OnFirstAfter locks from the folder that the prologue recorded as new: one
+// that holds more than the way down was not made by this run, and the
+// handler stops before it uses the directory.
+TEST_CASE("OnFirstAfter locks from the highest folder the run made") {
+    for (const wchar_t* d : {L"C:\\VPN", L"C:\\VPN\\Varnet", L"C:\\VPN\\planted"}) CreateDirectoryW(d, nullptr);
+    TestPackage pkg;
+    pkg.Property(L"CustomActionData",
+                 L"[[UILevel=2]]|[[INSTALLDIR=C:\\VPN\\Varnet\\]]|[[tamber_created_dir=C:\\VPN\\]]|");
+    LogCapture log;
+    CHECK(CallHandler("OnFirstAfter", pkg.Session()) == ERROR_INSTALL_FAILURE);
+    CHECK(log.Messages().back() == "<OnFirstAfter> Installation directory C:\\VPN\\Varnet\\ is not used: C:\\VPN\\, "
+                                   "made by this run on the way to it, also holds planted");
+}

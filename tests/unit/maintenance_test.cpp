@@ -56,8 +56,8 @@ TEST_CASE("OnMainPrologue over 4.1 asks the full edition and stops on cancel") {
 }
 
 // The deferred handlers when the container lacks the old installation's
-// path: a 4.1 upgrade stops rather than remove what it cannot find, and a
-// removal takes the default client directory.
+// path: a 4.1 upgrade stops before it uses anything, since no directory is
+// there to lock, and a removal takes the default client directory.
 TEST_CASE("the deferred handlers without the old installation's path") {
     wchar_t windows[MAX_PATH];
     GetWindowsDirectoryW(windows, MAX_PATH);
@@ -67,10 +67,9 @@ TEST_CASE("the deferred handlers without the old installation's path") {
     maint.Property(L"CustomActionData", L"[[UILevel=2]]|[[tamber_old_version=4.1]]|[[tamber_upgrade_mode=upgrade]]|");
     LogCapture maintLog;
     CHECK(CallHandler("OnMaintBefore", maint.Session()) == ERROR_INSTALL_FAILURE);
-    CHECK(maintLog.Find("<OnMaintBefore> Removing 4.1") >= 0);
     // It stops there: no further step and no end banner.
-    const std::string failed = "<OnMaintBefore> Failed to GetProperty: tamber_old_installed_path (Error code:";
-    CHECK(maintLog.Messages().back().rfind(failed, 0) == 0);
+    CHECK(maintLog.Messages().back() == "<OnMaintBefore> The installation directory is not known: nothing in it is used");
+    CHECK(maintLog.Find("<OnMaintBefore> Removing 4.1") < 0);
     CHECK(FileExists(oldIni));
 
     const std::wstring dir = L"C:\\Program Files\\Halvora\\Varnet\\";
@@ -88,4 +87,14 @@ TEST_CASE("the deferred handlers without the old installation's path") {
     CHECK(ReadFileBytes(L"C:\\tamber_calls.txt").find("hvexec.exe|\"" + d + "hvexec.exe\"  -i \"" + d +
                                                       "product.ini\" -m uninstall|") != std::string::npos);
     CHECK(ReadFileBytes(std::wstring(windows) + L"\\erase_VN.exe") == "eraser");  // the erase program for the restart
+
+    // A directory already gone: nothing is run from it, and the rest of the
+    // removal goes on.
+    TestPackage gone;
+    gone.Property(L"CustomActionData", L"[[UILevel=2]]|[[tamber_old_installed_path=C:\\Gone\\]]|");
+    LogCapture goneLog;
+    CHECK(CallHandler("OnRemoveBefore", gone.Session()) == ERROR_SUCCESS);
+    CHECK(goneLog.Find("<OnRemoveBefore> Installation directory C:\\Gone\\ is not used: it does not exist") >= 0);
+    CHECK(goneLog.Find("<OnRemoveBefore> Return code from uninstallVnService:") >= 0);
+    CHECK(ReadFileBytes(L"C:\\tamber_calls.txt").find("Gone") == std::string::npos);
 }
