@@ -29,17 +29,19 @@ finish() {
 
 build_package() { "$SRC/scripts/build-package" "$@"; }
 
-# install [/props FILE] PACKAGE.msi [PROPERTY=VALUE ...]: runs the package
-# through the engine with a verbose log in $WORK/msi.log (and the command line
-# kept in FILE), waits for every Wine process to end and leaves the engine's
-# full result in $rc.
+# install [/props FILE] [/ui reduced] PACKAGE.msi [PROPERTY=VALUE ...]: runs
+# the package through the engine with a verbose log in $WORK/msi.log (and the
+# command line kept in FILE), waits for every Wine process to end (unless the
+# server is kept, see keep_server) and leaves the engine's full result in $rc.
 install() {
   local props=()
   if [ "$1" = /props ]; then props=(/props "$(winepath -w "$2")"); shift 2; fi
+  if [ "$1" = /ui ]; then props+=(/ui "$2"); shift 2; fi
   local pkg; pkg=$(winepath -w "$1"); shift
   local out
   out=$(wine "$BUILD/tools/msirun.exe" /log "$(winepath -w "$WORK/msi.log")" "${props[@]}" "$pkg" "$@" | tr -d '\r')
-  wineserver -w
+  # A kept server never ends, so waiting for it would never return.
+  [ -n "${server_kept:-}" ] || wineserver -w
   rc=$(sed -n 's/^msirun: result //p' <<<"$out")
   rc=${rc:-none}
 }
@@ -76,7 +78,9 @@ msi_table() { msiinfo export "$1" "$2" | tr -d '\r' | tail -n +4; }
 product_code() { msiinfo export "$1" Property | tr -d '\r' | awk -F'\t' '$1=="ProductCode"{print $2}'; }
 
 # Runs that must not restart the machine keep one wineserver (a new one is a
-# restart under Wine: wineboot runs RunOnce). kept_run PKG MSIEXEC-ARGS...
+# restart under Wine: wineboot runs RunOnce).
+keep_server() { wineserver -p; server_kept=1; }
+# kept_run PKG MSIEXEC-ARGS...
 kept_run() {
   local pkg; pkg=$(winepath -w "$1"); shift
   wine msiexec /qn "$@" "$pkg" >/dev/null 2>&1
