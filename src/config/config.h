@@ -9,6 +9,11 @@
 // Extracts product.ini and publishes its "version" section; returns the
 // number of section lines that held a "=".
 int SetProductINIProperties();
+// OnBegin marks its process: there the published settings are the
+// properties. A process without the mark (Windows' installer service in a
+// run with a user interface) has them only in the container.
+void MarkSettingsPublished();
+bool SettingsPublishedHere();
 UINT LoadProductDotINI(const XString& path);
 bool IsQuillonConfiguration();
 bool ConfigureQuillonAttributes(const XString& path);

@@ -12,6 +12,7 @@
 namespace {
 
 const wchar_t kLabelPublish[] = L"Setting Product.ini";
+const wchar_t kPublishedMark[] = L"tamber_settings_published";
 const wchar_t kLabelLoad[] = L"LoadProductDotINI";
 const wchar_t kLabelQuillon[] = L"IsQuillonConfiguration";
 const wchar_t kLabelOverrides[] = L"ConfigureQuillonAttributes";
@@ -128,6 +129,11 @@ bool ConfigureQuillonAttributes(const XString& iniPath) {
     if (GetTargetPath(L"INSTALLDIR", &installDir) == ERROR_SUCCESS) write(L"DefaultPath", installDir.wvalue());
     return allWritten;
 }
+
+// Private, so it never crosses to the installer service; no log line.
+void MarkSettingsPublished() { SetPropertyUnlogged(kPublishedMark, XString(L"1")); }
+
+bool SettingsPublishedHere() { return HasPropertyUnlogged(kPublishedMark); }
 
 int SetProductINIProperties() {
     wchar_t temp[kTempPathChars] = L"";

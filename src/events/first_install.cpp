@@ -93,6 +93,7 @@ UINT OnBeginSteps() {
 
     Property_table_to_CAD();
     SetProductINIProperties();
+    MarkSettingsPublished();
     StoreVGInitialState();
     if (IsDowngrade()) return ERROR_INSTALL_FAILURE;  // it has told the user
     if (!initiateDialogsFlowAttributes()) return ERROR_INSTALL_FAILURE;

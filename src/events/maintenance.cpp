@@ -131,7 +131,7 @@ UINT OnMaintBeforeSteps() {
     RemoveOldProductRegistration();
     RemoveProgramShortcuts();
     UninstallGenericDriver(L"Scap");
-    CleanUpLegacyAdapter(kLabelBefore);
+    CleanUpLegacyAdapter(kLabelBefore, AdapterCleanupLine::kUnannounced);
     RemoveOldVNADevice();
     if (IsMaintOverwriteChosen()) ForgetOldSettings();
     if (IsUpgradeFrom4_1()) return Remove4_1();

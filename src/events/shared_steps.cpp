@@ -31,17 +31,21 @@ const wchar_t kRestartAfter[] = L"RestartAfterInstall", kRestratAfter[] = L"Rest
 const wchar_t* const kRestartSettings[] = {kShowRestart, kShowRestrat, kRestartAfter, kRestratAfter};
 
 // With a user interface, Windows runs OnBegin in the user's process and this
-// handler in the installer service: the settings' mixed-case names are
-// private and stay behind, but the container they were stored in crosses
-// as ALLCADPROPS. Take them from there where this side lacks them.
+// handler in the installer service, which reloads the package's Property
+// rows: a setting that product.ini changed would come back as the package
+// had it. The container, which crosses as ALLCADPROPS, holds what OnBegin
+// published; where OnBegin did not run, the four settings come from there.
 void RepublishRestartSettings() {
+    if (SettingsPublishedHere()) return;
+    std::wstring taken;
     for (const wchar_t* name : kRestartSettings) {
-        XString stored = GetCADValue(name), here;
-        if (stored.length() == 0) continue;
-        if (GetProperty(name, &here) == ERROR_SUCCESS && here.length() > 0) continue;
-        SetProperty(name, stored, false);
-        LogMessage(0, L"OnInstallFinish", L"%s=%s taken from the deferred data", name, stored.wvalue());
+        XString stored;
+        if (TheCADContainer().Find(name, &stored) < 0) continue;
+        SetPropertyUnlogged(name, stored);
+        stored.setEncoding(XString::Unicode);
+        taken += (taken.empty() ? L"" : L", ") + std::wstring(name) + L"=" + stored.wvalue();
     }
+    if (!taken.empty()) LogMessage(0, L"OnInstallFinish", L"%s taken from the deferred data", taken.c_str());
 }
 
 std::wstring Programs() { return GetCommonProgramsDir().wvalue(); }

@@ -87,5 +87,7 @@ void StopServiceByName(const char* name);
 // The removal sequence of every kernel component: the result of UninstallBD.
 UINT RemoveKernelComponents(const XString& dir);
 // Removes an older generation's virtual adapter (driver file, service,
-// event-log source); logs under `label`.
-void CleanUpLegacyAdapter(const wchar_t* label);
+// event-log source); logs under `label`. The kernel removal announces the
+// call in the log; maintenance runs it without a line.
+enum class AdapterCleanupLine { kAnnounced, kUnannounced };
+void CleanUpLegacyAdapter(const wchar_t* label, AdapterCleanupLine line);

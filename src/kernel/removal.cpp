@@ -15,19 +15,19 @@ UINT RemoveKernelComponents(const XString& dir) {
     UINT result = UninstallBD(dir);
     LogMessage(0, kLabel, L"Return code from uninstallBD: %d", static_cast<int>(result));
     RunBDKern(dir, L"-v -u HV_BD1MP");
-    CleanUpLegacyAdapter(kLabel);
+    CleanUpLegacyAdapter(kLabel, AdapterCleanupLine::kAnnounced);
     ShowSetupInfoById(1113, false);
     return result;
 }
 
-// The cleanup appends "system32\\drivers\\omva.sys" to what it is given:
-// without a Windows directory it would delete relative to the current one.
-void CleanUpLegacyAdapter(const wchar_t* label) {
+// Only the driver file is found through the Windows directory: without one
+// the file is left (a relative path would point at the current directory),
+// and the service and event-log source still go.
+void CleanUpLegacyAdapter(const wchar_t* label, AdapterCleanupLine line) {
     const XString windows = GetShortWinDirA(label);
-    if (windows.length() == 0) {
-        LogMessage(0, label, L"No Windows directory: the legacy adapter cleanup is skipped");
-        return;
-    }
-    LogMessage(0, label, L"calling addreg_w2K_omva_cleanup");
-    addreg_w2K_omva_cleanup(windows.value());
+    if (windows.length() == 0)
+        LogMessage(0, label, L"No Windows directory: the legacy adapter's omva.sys is left");
+    else if (line == AdapterCleanupLine::kAnnounced)
+        LogMessage(0, label, L"calling addreg_w2K_omva_cleanup");
+    addreg_w2K_omva_cleanup(windows.length() == 0 ? "" : windows.value());
 }

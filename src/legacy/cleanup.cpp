@@ -152,8 +152,12 @@ void RemoveOldBdEncService() {
 }
 
 void addreg_w2K_omva_cleanup(const char* windowsDir) {
-    const std::string driver = Format("%ssystem32\\drivers\\omva.sys", windowsDir ? windowsDir : "");
-    if (!DeleteFileA(driver.c_str())) OutputDebugStringA("omva_cleanp: failed to remove omva.sys");
+    if (!windowsDir || !*windowsDir) {
+        OutputDebugStringA("omva_cleanp: no Windows directory; omva.sys is left");
+    } else {
+        const std::string driver = Format("%ssystem32\\drivers\\omva.sys", windowsDir);
+        if (!DeleteFileA(driver.c_str())) OutputDebugStringA("omva_cleanp: failed to remove omva.sys");
+    }
 
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (!manager) {

@@ -10,6 +10,7 @@
 
 void BroadcastKillBdEnc(const char* version);
 void RemoveOldBdEncService();
+// An empty directory skips the driver file only.
 void addreg_w2K_omva_cleanup(const char* windowsDir);
 void addreg_DeleteRegistryOnUninstall();
 // Saves the policy key into the temporary directory; what it saved, or an

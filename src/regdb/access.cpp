@@ -116,6 +116,14 @@ std::wstring RegistryLinkTarget(HKEY key) {
     return std::wstring(target, wcsnlen(target, bytes / sizeof(wchar_t)));
 }
 
+// Windows keeps LocalSystem's hive under two names: S-1-5-18 is a link to
+// .DEFAULT, which a walk of the hives reaches under its own name. That one
+// link is passed over without a word; it leads nowhere a user chose.
+bool IsSystemHiveAlias(HKEY root, size_t start, const std::wstring& name, const std::wstring& target) {
+    return root == HKEY_USERS && start == 0 && _wcsicmp(name.c_str(), L"S-1-5-18") == 0 &&
+           _wcsicmp(target.c_str(), L"\\Registry\\User\\.DEFAULT") == 0;
+}
+
 }  // namespace
 
 // RegDeleteKey opens the key by name again and so follows a link; the native
@@ -150,6 +158,7 @@ LONG OpenKeyWithoutLinks(HKEY root, const wchar_t* path, REGSAM access, RegKey* 
         if (result != ERROR_SUCCESS) return result;
         const std::wstring target = RegistryLinkTarget(next.get());
         if (!target.empty()) {
+            if (IsSystemHiveAlias(root, start, all.substr(start, end - start), target)) return ERROR_ACCESS_DENIED;
             LogMessage(0, kLabelOpen, L"%s is a registry link to %s; the keys below it are left alone",
                        all.substr(0, end).c_str(), target.c_str());
             return ERROR_ACCESS_DENIED;

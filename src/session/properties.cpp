@@ -60,3 +60,18 @@ UINT SetProperty(XString name, XString value, bool alsoStoreInContainer) {
     if (alsoStoreInContainer) TheCADContainer().Set(name, value);
     return MsiSetPropertyW(g_hMsi, name.wvalue(), value.wvalue());
 }
+
+bool HasPropertyUnlogged(const wchar_t* name) {
+    wchar_t first[2] = L"";
+    DWORD chars = 2;
+    if (g_hMsi == 0) return false;
+    const UINT result = MsiGetPropertyW(g_hMsi, name, first, &chars);
+    return (result == ERROR_SUCCESS || result == ERROR_MORE_DATA) && chars > 0;
+}
+
+UINT SetPropertyUnlogged(const wchar_t* name, const XString& value) {
+    if (g_hMsi == 0) return ERROR_INVALID_HANDLE;
+    XString text = value;
+    text.setEncoding(XString::Unicode);
+    return MsiSetPropertyW(g_hMsi, name, text.wvalue());
+}

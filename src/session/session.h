@@ -16,6 +16,10 @@ extern MSIHANDLE g_hMsi;
 // is answered from the deferred data container.
 UINT GetProperty(XString name, XString* value);
 UINT SetProperty(XString name, XString value, bool alsoStoreInContainer);
+// Without a log line and never from the container: for the marks and
+// hand-overs that the log does not show.
+bool HasPropertyUnlogged(const wchar_t* name);
+UINT SetPropertyUnlogged(const wchar_t* name, const XString& value);
 UINT GetTargetPath(XString directory, XString* path);
 UINT SetTargetPath(XString directory, XString path);
 

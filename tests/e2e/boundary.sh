@@ -64,7 +64,7 @@ start=$(log_size)
 execute_side "$WORK/v52.msi"
 check "the restart setting is honoured: no restart (got $rc)" [ "$rc" = 0 ]
 check "the execute side takes the setting from the container" \
-  logged_after "$start" "<OnInstallFinish> RestartAfterInstall=0 taken from the deferred data"
+  logged_after "$start" "<OnInstallFinish> ShowRestart=1, RestartAfterInstall=0 taken from the deferred data"
 check "the execute side begins and chooses nothing again" \
   [ "$(banners_since "$start")" = "OnExecuteStub started OnExecuteStub ended OnFirstAfter started OnFirstAfter ended OnInstallFinish started OnInstallFinish ended " ]
 check "the install mode crosses in the container" \
@@ -85,7 +85,7 @@ check "the maintenance handlers run on the execute side" \
   [ "$(banners_since "$start")" = "OnExecuteStub started OnExecuteStub ended OnMaintBefore started OnMaintBefore ended OnMaintAfter started OnMaintAfter ended OnInstallFinish started OnInstallFinish ended " ]
 check "the overwrite chosen on the dialog is done: the old policy is gone" [ ! -e "$apps/policy/local.pol" ]
 check "the show setting is honoured: a restart without asking (got $rc)" \
-  all [ "$rc" = 3010 ] -- logged_after "$start" "<OnInstallFinish> ShowRestart=0 taken from the deferred data" -- \
+  all [ "$rc" = 3010 ] -- logged_after "$start" "<OnInstallFinish> ShowRestart=0, RestartAfterInstall=1 taken from the deferred data" -- \
       logged_after "$start" $'<SetProperty> SetProperty >> key=REBOOTPROMPT \t value=Suppress'
 wineserver -k
 finish

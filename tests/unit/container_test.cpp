@@ -10,13 +10,14 @@
 namespace {
 
 // The routine's CustomActionData and ALLCADPROPS after the handler.
-struct StubRun { UINT result; std::wstring handedOver, repacked; };
+// The install mode is the one entry that OnExecuteStub looks up by name.
+struct StubRun { UINT result; std::wstring handedOver, repacked, installMode; };
 
 StubRun RunStub(const std::wstring& packed) {
     TestPackage pkg;
     pkg.Property(L"ALLCADPROPS", packed).Property(L"DCAFNNUM", L"1").Property(L"DCAFN1", L"OnFirstAfter");
     UINT result = CallHandler("OnExecuteStub", pkg.Session());
-    return {result, pkg.Get(L"OnFirstAfter"), pkg.Get(L"ALLCADPROPS")};
+    return {result, pkg.Get(L"OnFirstAfter"), pkg.Get(L"ALLCADPROPS"), pkg.Get(L"tamber_install_mode")};
 }
 
 std::wstring Entries(int from, int to) {
@@ -52,6 +53,14 @@ TEST_CASE("packed texts are parsed as the wire format says") {
         CHECK(log.Contains("<DeMarshal_CAD> Critical Error: Failed to de-marshal data from CustomActionData") ==
               c.repacked.empty());
     }
+}
+
+// Packing joins name and value with "=" again, so only a lookup by name
+// shows where the name ended: at the entry's first "=".
+TEST_CASE("an entry whose value holds = is found by its name") {
+    StubRun run = RunStub(L"[[cmd=x=y]]|[[tamber_install_mode=new=2]]|[[url=http://h/?a=1&b=2]]|");
+    CHECK(run.installMode == L"new=2");
+    CHECK(run.repacked.find(L"[[tamber_install_mode=new=2]]|") != std::wstring::npos);
 }
 
 TEST_CASE("the container holds 512 names and refuses the next one") {

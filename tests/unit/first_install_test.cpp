@@ -117,3 +117,23 @@ TEST_CASE("OnFirstAfter locks from the highest folder the run made") {
     CHECK(log.Messages().back() == "<OnFirstAfter> Installation directory C:\\VPN\\Varnet\\ is not used: C:\\VPN\\, "
                                    "made by this run on the way to it, also holds planted");
 }
+
+// A filtered administrator's token (UAC) keeps the Administrators group for
+// deny only, and that counts: OnBegin goes on. A non-administrator's refusal
+// (1101) cannot be shown under Wine: every token it gives has the group.
+// NtCreateToken is not exported, LogonUserW hands back no token,
+// ImpersonateAnonymousToken fails, and both CreateRestrictedToken and the
+// linked token keep the group (for deny only).
+TEST_CASE("OnBegin lets an administrator with a filtered token through") {
+    TestPackage pkg;
+    pkg.Property(L"UILevel", L"2").Property(L"TARGETDIR", L"C:\\")
+        .Directory(L"TARGETDIR", L"", L"SourceDir")
+        .Directory(L"INSTALLDIR", L"TARGETDIR", L"Varnet")
+        .Binary(L"HVINSTADDINT_product_ini", "[version]\r\nMajorVersion=5\r\nMinorVersion=2\r\n");
+    HANDLE token = FilteredAdministratorToken();
+    LogCapture log;
+    CHECK(CallHandlerWithToken(token, "OnBegin", pkg) == ERROR_SUCCESS);
+    CloseHandle(token);
+    CHECK(log.Find("<OnBegin> Running on Windows version:") >= 0);
+    CHECK(log.Find("<OnBegin> Function ended") >= 0);
+}

@@ -89,6 +89,8 @@ TEST_CASE("the dialog flow follows the installed client and the settings") {
         {"maintenance upgrade", Installed, {}, "WL LW LM DL DR ML MR SM SR RM", 0},
         {"maintenance overwrite", Installed, {{L"OverwriteConfiguration", L"1"}}, "WL LW LM DL DS ML MS SM SR RS", 0},
         {"first installation from the suite launcher", launcher, {}, "WD DW DS LW LD MW MS SD SR RS", 0},
+        {"first installation without the path dialog", [] {}, {{L"PathAskUser", L"0"}},
+         "WL LW LS DL DS ML MS SL SR RS", 0},
         {"simplified without IsQuebec", Installed, {{L"IsSimplified", L"1"}, {L"OverwriteConfiguration", L"1"}},
          nullptr, 1117},
         {"simplified with IsQuebec and no overwrite warning", Installed,

@@ -66,3 +66,31 @@ TEST_CASE("old setup files are deleted with their PNF without Setupapi") {
     CHECK_FALSE(FileExists(inf + L"netbd1.inf"));
     CHECK(addreg_CleanKernelINF() == 0);
 }
+
+// Only the driver file is found through the Windows directory. Without one,
+// the file named relative to the current directory must stay, and the
+// service and the event-log source must still go.
+TEST_CASE("the legacy adapter cleanup without a Windows directory removes all but the file") {
+    const std::wstring here = TempDir() + L"omvacwd\\";
+    for (const wchar_t* d : {L"", L"system32", L"system32\\drivers"}) CreateDirectoryW((here + d).c_str(), nullptr);
+    WriteFileBytes(here + L"system32\\drivers\\omva.sys", "driver");
+    REQUIRE(SetCurrentDirectoryW(here.c_str()));
+    SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    REQUIRE(scm != nullptr);
+    SC_HANDLE omva = CreateServiceW(scm, L"OMVA", L"OMVA", SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+                                    SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, L"system32\\drivers\\omva.sys",
+                                    nullptr, nullptr, nullptr, nullptr, nullptr);
+    REQUIRE(omva != nullptr);
+    CloseServiceHandle(omva);
+    const std::wstring source = L"System\\CurrentControlSet\\Services\\EventLog\\System\\OMVA";
+    HklmCreateKey(source);
+
+    addreg_w2K_omva_cleanup("");
+
+    CHECK(FileExists(here + L"system32\\drivers\\omva.sys"));
+    omva = OpenServiceW(scm, L"OMVA", SERVICE_QUERY_STATUS);
+    CHECK(omva == nullptr);
+    if (omva) CloseServiceHandle(omva);
+    CloseServiceHandle(scm);
+    CHECK_FALSE(HklmKeyExists(source));
+}

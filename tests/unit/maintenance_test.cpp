@@ -71,6 +71,8 @@ TEST_CASE("the deferred handlers without the old installation's path") {
     CHECK(maintLog.Messages().back() == "<OnMaintBefore> The installation directory is not known: nothing in it is used");
     CHECK(maintLog.Find("<OnMaintBefore> Removing 4.1") < 0);
     CHECK(FileExists(oldIni));
+    // Only the kernel removal announces the legacy adapter's cleanup.
+    CHECK(maintLog.Find("<OnMaintBefore> calling addreg_w2K_omva_cleanup") < 0);
 
     const std::wstring dir = L"C:\\Program Files\\Halvora\\Varnet\\";
     for (const std::wstring& d : {std::wstring(L"C:\\Program Files\\Halvora"), dir, dir + L"bin"})
@@ -83,6 +85,7 @@ TEST_CASE("the deferred handlers without the old installation's path") {
     CHECK(CallHandler("OnRemoveBefore", removal.Session()) == ERROR_SUCCESS);
     CHECK(removalLog.Find("<OnRemoveBefore> Take the default fot tamber_old_installed_path (Error code:") >= 0);
     CHECK(removalLog.Find("<OnRemoveBefore> Target dir is: " + Narrow(dir)) >= 0);
+    CHECK(removalLog.Find("<OnRemoveBefore> calling addreg_w2K_omva_cleanup") >= 0);
     const std::string d = Narrow(dir);
     CHECK(ReadFileBytes(L"C:\\tamber_calls.txt").find("hvexec.exe|\"" + d + "hvexec.exe\"  -i \"" + d +
                                                       "product.ini\" -m uninstall|") != std::string::npos);

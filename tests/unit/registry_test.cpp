@@ -80,3 +80,25 @@ TEST_CASE("registry links in the users' hives and below a deleted key are never 
     CHECK_FALSE(HklmKeyExists(L"SOFTWARE\\Tamber\\Tree"));
     CHECK(HklmValue(machine + L"\\Varnet\\Inner", L"Kept") == REG_SZ);
 }
+
+// On Windows S-1-5-18 is a link to .DEFAULT, and the walks of the hives say
+// nothing about it; any other link at a hive's place is still refused.
+TEST_CASE("the walks of the users' hives pass Windows' own S-1-5-18 link silently") {
+    const std::wstring machine = L"SOFTWARE\\Tamber\\Machine";
+    HklmSetValue(machine + L"\\Software\\Halvora\\Varnet", L"Kept", L"yes");  // where a followed link would lead
+    MakeRegistryLink(HKEY_USERS, L"S-1-5-18", L"\\REGISTRY\\USER\\.DEFAULT");
+    MakeRegistryLink(HKEY_USERS, L"S-1-5-19", L"\\Registry\\Machine\\" + machine);
+    LogCapture log;
+    for (void (*deleteUserKeys)() : {DeleteVarnetKeyFromAllUsers, addreg_DeleteRegistryOnUninstall}) {
+        HKEY key;
+        REQUIRE(RegCreateKeyW(HKEY_USERS, L".DEFAULT\\Software\\Halvora\\Varnet\\One", &key) == ERROR_SUCCESS);
+        RegCloseKey(key);
+        deleteUserKeys();
+        CHECK(RegOpenKeyExW(HKEY_USERS, L".DEFAULT\\Software\\Halvora\\Varnet\\One", 0, KEY_READ, &key) ==
+              ERROR_FILE_NOT_FOUND);
+        CHECK(HklmValue(machine + L"\\Software\\Halvora\\Varnet", L"Kept") == REG_SZ);
+    }
+    for (const std::string& line : log.Messages()) CHECK(line.find("S-1-5-18") == std::string::npos);
+    CHECK(log.Contains("<OpenKeyWithoutLinks> S-1-5-19 is a registry link to \\Registry\\Machine\\" + Narrow(machine) +
+                       "; the keys below it are left alone"));
+}

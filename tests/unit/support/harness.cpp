@@ -128,6 +128,13 @@ std::wstring TestPackage::Get(const std::wstring& name) {
     return value;
 }
 
+std::wstring TestPackage::Save() {
+    Check(MsiDatabaseCommit(database_), "MsiDatabaseCommit");
+    MsiCloseHandle(database_);
+    database_ = 0;
+    return path_;
+}
+
 TamberDll::TamberDll() {
     std::wstring path = ExeDir() + L"tamber.dll";
     module_ = LoadLibraryW(path.c_str());
@@ -383,4 +390,57 @@ void MakeRegistryLink(HKEY root, const std::wstring& key, const std::wstring& ta
                                     static_cast<DWORD>(target.size() * sizeof(wchar_t)));
     RegCloseKey(h);
     if (set != ERROR_SUCCESS) throw std::runtime_error("cannot point the link " + Narrow(key));
+}
+
+HANDLE FilteredAdministratorToken() {
+    HANDLE process = nullptr, filtered = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &process)) throw std::runtime_error("OpenProcessToken");
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID administrators = nullptr;
+    AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                             &administrators);
+    SID_AND_ATTRIBUTES disable = {administrators, 0};
+    const BOOL made = CreateRestrictedToken(process, 0, 1, &disable, 0, nullptr, 0, nullptr, &filtered);
+    CloseHandle(process);
+    // The group must be there, for deny only, or the token shows nothing.
+    DWORD size = 0;
+    GetTokenInformation(filtered, TokenGroups, nullptr, 0, &size);
+    std::vector<BYTE> buffer(size ? size : 1);
+    bool denyOnly = false;
+    if (made && GetTokenInformation(filtered, TokenGroups, buffer.data(), size, &size)) {
+        const TOKEN_GROUPS* groups = reinterpret_cast<const TOKEN_GROUPS*>(buffer.data());
+        for (DWORD i = 0; i < groups->GroupCount; ++i)
+            if (EqualSid(groups->Groups[i].Sid, administrators))
+                denyOnly = (groups->Groups[i].Attributes & SE_GROUP_USE_FOR_DENY_ONLY) != 0;
+    }
+    FreeSid(administrators);
+    if (!denyOnly) throw std::runtime_error("no token with Administrators for deny only");
+    return filtered;
+}
+
+UINT CallHandlerWithToken(HANDLE token, const char* handler, TestPackage& pkg) {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring command = L"\"" + std::wstring(self) + L"\" --call-handler " + Widen(handler) + L" \"" + pkg.Save() + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child = {};
+    if (!CreateProcessAsUserW(token, nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                              &child))
+        return ERROR_CREATE_FAILED;
+    WaitForSingleObject(child.hProcess, INFINITE);
+    DWORD code = ERROR_CREATE_FAILED;
+    GetExitCodeProcess(child.hProcess, &code);
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+    return code;
+}
+
+int RunHandlerOnPackage(const char* handler, const std::wstring& package) {
+    MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
+    MSIHANDLE session = 0;
+    if (MsiOpenPackageW(package.c_str(), &session) != ERROR_SUCCESS) return ERROR_CREATE_FAILED;
+    const UINT result = CallHandler(handler, session);
+    MsiCloseHandle(session);
+    return static_cast<int>(result);
 }

@@ -30,6 +30,8 @@ public:
 
     // Reads a property straight from the installer, bypassing the library.
     std::wstring Get(const std::wstring& name);
+    // Commits and closes the database for another process; its file name.
+    std::wstring Save();
 
 private:
     void Run(const wchar_t* query, MSIHANDLE params = 0);
@@ -58,6 +60,16 @@ private:
 
 // Loads the library, runs one handler and unloads it again.
 UINT CallHandler(const char* handler, MSIHANDLE session);
+
+// A primary token of this process's account with the Administrators group
+// present for deny only, as UAC filters an administrator's token.
+HANDLE FilteredAdministratorToken();
+// Runs one handler in a child process started with `token`, on a session
+// that the child opens on the saved package; the handler's result, or
+// ERROR_CREATE_FAILED when the child could not start.
+UINT CallHandlerWithToken(HANDLE token, const char* handler, TestPackage& pkg);
+// The child's side: opens the package and calls the handler.
+int RunHandlerOnPackage(const char* handler, const std::wstring& package);
 
 // The install-log lines written since this object was made.
 class LogCapture {
