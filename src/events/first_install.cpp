@@ -112,7 +112,6 @@ UINT OnFirstBeforeSteps() {
     UINT result = ERROR_INSTALL_FAILURE;
     // OnFirstAfter restores it: the record travels in the container.
     if (!StoreEntrustINI(SaveRecord::kInContainer)) LogMessage(0, kLabelBefore, L"Failed to save entrust.ini");
-    XString created;
     if (OnBeforeCommon() == ERROR_SUCCESS) {
         HandleVarnetInPath();
         XString installDir;
@@ -121,13 +120,11 @@ UINT OnFirstBeforeSteps() {
             StopWithMessage(1109);
         else if (!CheckDiskSpace(installDir))
             StopWithMessage(1108);
-        else if (!CheckInstallDirParents(kLabelBefore, installDir, &created))
+        else if (!CheckDestinationParents(kLabelBefore, installDir))
             StopWithMessage(1122);
         else
             result = ERROR_SUCCESS;
     }
-    // The deferred handlers lock from the highest directory this run makes.
-    if (created.length() > 0) TheCADContainer().Set(kCreatedDir, created);
     StoreAdditionalFileFromBinaryTable();
     SetDeferredCustomActionFN(L"OnFirstAfter");
     StoreDeferredProperties();

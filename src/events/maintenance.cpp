@@ -100,17 +100,15 @@ UINT OnMainPrologueSteps() {
         SetFinishErrorString(1121);
         return ERROR_INSTALL_FAILURE;
     }
-    // OnMaintBefore records these settings too, but a deferred handler cannot
-    // hand properties on; the old client key is still intact here, so they
-    // travel to OnMaintAfter in the container.
-    XString installDir, created;
+    XString installDir;
     GetTargetPath(L"INSTALLDIR", &installDir);
-    if (!CheckInstallDirParents(kLabelPrologue, installDir, &created)) {
+    if (!CheckDestinationParents(kLabelPrologue, installDir)) {
         StopWithMessage(1122);
         return ERROR_INSTALL_FAILURE;
     }
-    // The deferred handlers lock from the highest directory this run makes.
-    if (created.length() > 0) TheCADContainer().Set(kCreatedDir, created);
+    // OnMaintBefore records these settings too, but a deferred handler cannot
+    // hand properties on; the old client key is still intact here, so they
+    // travel to OnMaintAfter in the container.
     if (IsUpgradeFrom4_1() && IsMaintUpgradeChosen()) Backup4_1RegistryInfo();
     StoreAdditionalFileFromBinaryTable();
     SetDeferredCustomActionFNs(L"OnMaintBefore", L"OnMaintAfter");

@@ -52,6 +52,13 @@ std::wstring Programs() { return GetCommonProgramsDir().wvalue(); }
 
 }  // namespace
 
+bool CheckDestinationParents(const wchar_t* label, const XString& installDir) {
+    XString created;
+    if (!CheckInstallDirParents(label, installDir, &created)) return false;
+    if (created.length() > 0) TheCADContainer().Set(kCreatedDir, created);
+    return true;
+}
+
 UINT OnBeforeCommon() {
     if (CheckRequirements()) return ERROR_SUCCESS;
     LogMessage(0, L"OnBeforeCommon", L"Aborting installation because of failure in CheckRequirements");
