@@ -10,12 +10,25 @@
 #include "harness.h"
 
 TEST_CASE("OnMainPrologue over 4.1 asks the full edition and stops on cancel") {
-    struct Case { const char* what; DWORD slanEnabled; int answer; bool asked; UINT result; };
-    const Case cases[] = {
-        {"Varguard, the user cancels", 1, IDCANCEL, true, ERROR_INSTALL_FAILURE},
-        {"Varguard, the user goes on", 1, IDOK, true, ERROR_SUCCESS},
-        {"Varnet is not asked", 0, IDCANCEL, false, ERROR_SUCCESS},
+    // target: where the 4.1 client lies; box: how the box shown begins, and
+    // its style; finish: the final dialog's text where the prologue stops.
+    struct Case {
+        const char* what; DWORD slanEnabled; int answer; const wchar_t* target; const wchar_t* box; UINT style;
+        const wchar_t* finish;
     };
+    const wchar_t kAsk[] = L"After the upgrade, Varguard will not enforce a security policy.";
+    const wchar_t kParent[] =
+        L"The destination folder lies in a folder that users without administrative privileges can rename";
+    constexpr UINT kAskStyle = MB_OKCANCEL | MB_ICONEXCLAMATION;
+    const Case cases[] = {
+        {"Varguard, the user cancels", 1, IDCANCEL, L"C:\\", kAsk, kAskStyle, L"Installation aborted by user."},
+        {"Varguard, the user goes on", 1, IDOK, L"C:\\", kAsk, kAskStyle, nullptr},
+        {"Varnet is not asked", 0, IDCANCEL, L"C:\\", nullptr, 0, nullptr},
+        // Whoever may rename the folder could put their own in its place.
+        {"Varnet under a folder that users may change", 0, IDOK, L"C:\\Apps\\", kParent, MB_ICONERROR, kParent},
+    };
+    CreateDirectoryW(L"C:\\Apps", nullptr);
+    UnixCommand("chmod o+w " + UnixPath(L"C:\\Apps"));
     const wchar_t kClientKey[] = L"SOFTWARE\\Halvora\\Varnet";
     for (const Case& c : cases) {
         CAPTURE(std::string(c.what));
@@ -23,10 +36,10 @@ TEST_CASE("OnMainPrologue over 4.1 asks the full edition and stops on cancel") {
         HklmSetValue(kClientKey, L"CurrentVersion", L"4.1");
         HklmSetValue(kClientKey, L"SLANEnabled", c.slanEnabled);
         HklmSetValue(kClientKey, L"SSOEnabled", DWORD{1});
-        HklmSetValue(L"SOFTWARE\\Halvora\\BD1", L"BDDIR", L"C:\\Varnet41");
+        HklmSetValue(L"SOFTWARE\\Halvora\\BD1", L"BDDIR", std::wstring(c.target) + L"Varnet41");
         UiRecorder ui(INSTALLLOGMODE_WARNING);
         TestPackage pkg;
-        pkg.Property(L"TARGETDIR", L"C:\\")
+        pkg.Property(L"TARGETDIR", c.target)
             .Directory(L"TARGETDIR", L"", L"SourceDir")
             .Directory(L"INSTALLDIR", L"TARGETDIR", L"Varnet")
             .Binary(L"HVINSTADDINT_product_ini", "[version]\r\nMajorVersion=5\r\nMinorVersion=2\r\n")
@@ -39,16 +52,16 @@ TEST_CASE("OnMainPrologue over 4.1 asks the full edition and stops on cancel") {
         UiRecorder::seen.clear();
         UiRecorder::answer = c.answer;
         LogCapture log;
-        CHECK(CallHandler("OnMainPrologue", session) == c.result);
+        CHECK(CallHandler("OnMainPrologue", session) == (c.finish ? ERROR_INSTALL_FAILURE : ERROR_SUCCESS));
         auto boxes = ui.OfClass(INSTALLMESSAGE_WARNING);
-        REQUIRE(boxes.size() == (c.asked ? 1u : 0u));
-        if (c.asked) {
-            CHECK(boxes[0].type == (INSTALLMESSAGE_WARNING | MB_OKCANCEL | MB_ICONEXCLAMATION));
-            CHECK(boxes[0].fields[0].rfind(L"After the upgrade, Varguard will not enforce a security policy.", 0) == 0);
+        REQUIRE(boxes.size() == (c.box ? 1u : 0u));
+        if (c.box) {
+            CHECK(boxes[0].type == (INSTALLMESSAGE_WARNING | c.style));
+            CHECK(boxes[0].fields[0].rfind(c.box, 0) == 0);
         }
-        if (c.result == ERROR_SUCCESS) continue;
+        if (!c.finish) continue;
         // Stopped before the schedule and the 4.1 settings' backup.
-        CHECK(pkg.Get(L"ID_FINISH_ERROR_STRING") == L"Installation aborted by user.");
+        CHECK(pkg.Get(L"ID_FINISH_ERROR_STRING").rfind(c.finish, 0) == 0);
         CHECK(log.Find("<OnMaintPrologue> Function ended") < 0);
         CHECK(pkg.Get(L"DCAFNNUM").empty());
         CHECK(pkg.Get(L"ALLCADPROPS").find(L"RegInfo41_") == std::wstring::npos);
