@@ -31,10 +31,7 @@ TEST_CASE("RestartAfterInstall false ends the run without a restart") {
 // ran, and without lines of its own but one.
 TEST_CASE("the restart settings are the settings file's in one process and in two") {
     TestPackage ui;
-    ui.Property(L"ShowRestart", L"1").Property(L"TARGETDIR", L"C:\\")
-        .Directory(L"TARGETDIR", L"", L"SourceDir")
-        .Directory(L"INSTALLDIR", L"TARGETDIR", L"Varnet")
-        .Binary(L"HVINSTADDINT_product_ini", "[version]\r\nMajorVersion=5\r\nMinorVersion=2\r\nShowRestart=0\r\n");
+    ui.Property(L"ShowRestart", L"1").Client(L"C:\\", "ShowRestart=0\r\n");
     MSIHANDLE uiSession = ui.Session(true);
     REQUIRE(CallHandler("OnBegin", uiSession) == ERROR_SUCCESS);
 

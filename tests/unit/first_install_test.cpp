@@ -10,10 +10,7 @@
 TEST_CASE("OnFirstBefore on a drive that does not exist refuses but schedules and ends its frame") {
     // A silent package of version 5.2 with its installation directory on Q:.
     TestPackage pkg;
-    pkg.Property(L"UILevel", L"2").Property(L"REINSTALLMODE", L"omus").Property(L"TARGETDIR", L"Q:\\")
-        .Directory(L"TARGETDIR", L"", L"SourceDir")
-        .Directory(L"INSTALLDIR", L"TARGETDIR", L"Varnet")
-        .Binary(L"HVINSTADDINT_product_ini", "[version]\r\nMajorVersion=5\r\nMinorVersion=2\r\nPathAskUser=0\r\n")
+    pkg.Property(L"UILevel", L"2").Property(L"REINSTALLMODE", L"omus").Client(L"Q:\\", "PathAskUser=0\r\n")
         .Binary(L"HVINSTADDINT_userc_c", ": (sites)\r\n");
     MSIHANDLE session = pkg.Session(true);
     REQUIRE(CallHandler("OnBegin", session) == ERROR_SUCCESS);
@@ -36,12 +33,10 @@ TEST_CASE("a run whose command line carries a container and a schedule hands on 
     // A silent run (no UI sequence) that a user started with a container of
     // their own and a second routine to run.
     TestPackage pkg;
-    pkg.Property(L"UILevel", L"2").Property(L"TARGETDIR", L"C:\\")
+    pkg.Property(L"UILevel", L"2")
         .Property(L"ALLCADPROPS", L"[[INSTALLDIR=C:\\evil\\]]|[[tamber_install_mode=new]]|[[Planted=1]]|")
         .Property(L"DCAFNNUM", L"2").Property(L"DCAFN1", L"OnFirstAfter").Property(L"DCAFN2", L"OnRemoveAfter")
-        .Directory(L"TARGETDIR", L"", L"SourceDir")
-        .Directory(L"INSTALLDIR", L"TARGETDIR", L"Varnet")
-        .Binary(L"HVINSTADDINT_product_ini", "[version]\r\nMajorVersion=5\r\nMinorVersion=2\r\nPathAskUser=0\r\n");
+        .Client(L"C:\\", "PathAskUser=0\r\n");
     MSIHANDLE session = pkg.Session(true);
     LogCapture log;
     REQUIRE(CallHandler("OnBegin", session) == ERROR_SUCCESS);
@@ -81,10 +76,7 @@ TEST_CASE("OnFirstBefore refuses a destination under a folder that users may cha
     for (const Case& c : cases) {
         CAPTURE(std::string(c.what));
         TestPackage pkg;
-        pkg.Property(L"UILevel", L"2").Property(L"TARGETDIR", c.target)
-            .Directory(L"TARGETDIR", L"", L"SourceDir")
-            .Directory(L"INSTALLDIR", L"TARGETDIR", L"Varnet")
-            .Binary(L"HVINSTADDINT_product_ini", "[version]\r\nMajorVersion=5\r\nMinorVersion=2\r\nPathAskUser=0\r\n");
+        pkg.Property(L"UILevel", L"2").Client(c.target, "PathAskUser=0\r\n");
         MSIHANDLE session = pkg.Session(true);
         REQUIRE(CallHandler("OnBegin", session) == ERROR_SUCCESS);
         LogCapture log;
@@ -126,10 +118,7 @@ TEST_CASE("OnFirstAfter locks from the highest folder the run made") {
 // linked token keep the group (for deny only).
 TEST_CASE("OnBegin lets an administrator with a filtered token through") {
     TestPackage pkg;
-    pkg.Property(L"UILevel", L"2").Property(L"TARGETDIR", L"C:\\")
-        .Directory(L"TARGETDIR", L"", L"SourceDir")
-        .Directory(L"INSTALLDIR", L"TARGETDIR", L"Varnet")
-        .Binary(L"HVINSTADDINT_product_ini", "[version]\r\nMajorVersion=5\r\nMinorVersion=2\r\n");
+    pkg.Property(L"UILevel", L"2").Client(L"C:\\");
     HANDLE token = FilteredAdministratorToken();
     LogCapture log;
     CHECK(CallHandlerWithToken(token, "OnBegin", pkg) == ERROR_SUCCESS);

@@ -39,10 +39,7 @@ TEST_CASE("OnMainPrologue over 4.1 asks the full edition and stops on cancel") {
         HklmSetValue(L"SOFTWARE\\Halvora\\BD1", L"BDDIR", std::wstring(c.target) + L"Varnet41");
         UiRecorder ui(INSTALLLOGMODE_WARNING);
         TestPackage pkg;
-        pkg.Property(L"TARGETDIR", c.target)
-            .Directory(L"TARGETDIR", L"", L"SourceDir")
-            .Directory(L"INSTALLDIR", L"TARGETDIR", L"Varnet")
-            .Binary(L"HVINSTADDINT_product_ini", "[version]\r\nMajorVersion=5\r\nMinorVersion=2\r\n")
+        pkg.Client(c.target)
             .Binary(L"HVINSTADDINT_userc_c", ": (sites)\r\n");
         MSIHANDLE session = pkg.Session(true);
         MsiSetPropertyW(session, L"UILevel", L"5");

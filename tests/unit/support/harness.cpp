@@ -83,6 +83,13 @@ TestPackage& TestPackage::Directory(const std::wstring& id, const std::wstring& 
     return *this;
 }
 
+TestPackage& TestPackage::Client(const std::wstring& target, const std::string& settings) {
+    return Property(L"TARGETDIR", target)
+        .Directory(L"TARGETDIR", L"", L"SourceDir")
+        .Directory(L"INSTALLDIR", L"TARGETDIR", L"Varnet")
+        .Binary(L"HVINSTADDINT_product_ini", "[version]\r\nMajorVersion=5\r\nMinorVersion=2\r\n" + settings);
+}
+
 TestPackage& TestPackage::Binary(const std::wstring& name, const std::string& bytes) {
     if (!hasBinary_) {
         Run(L"CREATE TABLE `Binary` (`Name` CHAR(72) NOT NULL, `Data` OBJECT NOT NULL PRIMARY KEY `Name`)");

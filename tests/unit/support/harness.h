@@ -23,6 +23,9 @@ public:
     TestPackage& Directory(const std::wstring& id, const std::wstring& parent, const std::wstring& defaultDir);
     // A Binary table row whose stream holds `bytes`.
     TestPackage& Binary(const std::wstring& name, const std::string& bytes);
+    // The client package's skeleton: INSTALLDIR is `target`\Varnet, and the
+    // settings file of version 5.2 ends with `settings` ("Key=Value\r\n"...).
+    TestPackage& Client(const std::wstring& target, const std::string& settings = "");
 
     // Opens the session (once) and returns its handle; with costing, target
     // paths can be read.
