@@ -100,9 +100,8 @@ UINT OnMainPrologueSteps() {
         SetFinishErrorString(1121);
         return ERROR_INSTALL_FAILURE;
     }
-    XString installDir;
-    GetTargetPath(L"INSTALLDIR", &installDir);
-    if (!CheckDestinationParents(kLabelPrologue, installDir)) {
+    // The check's own refusal names the folder; a normal run logs no read.
+    if (!CheckDestinationParents(kLabelPrologue, GetTargetPathUnlogged(L"INSTALLDIR"))) {
         StopWithMessage(1122);
         return ERROR_INSTALL_FAILURE;
     }

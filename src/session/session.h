@@ -21,6 +21,9 @@ UINT SetProperty(XString name, XString value, bool alsoStoreInContainer);
 bool HasPropertyUnlogged(const wchar_t* name);
 UINT SetPropertyUnlogged(const wchar_t* name, const XString& value);
 UINT GetTargetPath(XString directory, XString* path);
+// Without a log line: for a check that the flow's own log does not show.
+// Empty when it cannot be read.
+XString GetTargetPathUnlogged(const wchar_t* directory);
 UINT SetTargetPath(XString directory, XString path);
 
 void SetUseCAD(int flag);

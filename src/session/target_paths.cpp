@@ -54,6 +54,18 @@ UINT GetTargetPath(XString directory, XString* path) {
     return result;
 }
 
+XString GetTargetPathUnlogged(const wchar_t* directory) {
+    if (g_hMsi == 0) return XString();
+    std::vector<wchar_t> buffer(kFirstReadChars);
+    DWORD chars = kFirstReadChars;
+    UINT result = MsiGetTargetPathW(g_hMsi, directory, buffer.data(), &chars);
+    if (result == ERROR_MORE_DATA) {
+        buffer.assign(++chars, L'\0');
+        result = MsiGetTargetPathW(g_hMsi, directory, buffer.data(), &chars);
+    }
+    return result == ERROR_SUCCESS ? XString(buffer.data()) : XString();
+}
+
 UINT SetTargetPath(XString directory, XString path) {
     if (g_hMsi == 0) return ERROR_INVALID_HANDLE;
     directory.setEncoding(XString::Unicode);

@@ -9,7 +9,7 @@
 # wineboot runs RunOnce) until it ends or restarts on purpose.
 source "$(dirname "$0")/lib.sh"
 
-build_package x64 "$WORK/varnet.msi" >/dev/null 2>&1 || { echo "FAIL: package build"; exit 1; }
+build_package "$ARCH" "$WORK/varnet.msi" >/dev/null 2>&1 || { echo "FAIL: package build"; exit 1; }
 pkg=$WORK/varnet.msi
 product_code=$(msiinfo export "$pkg" Property | tr -d '\r' | awk -F'\t' '$1=="ProductCode"{print $2}')
 uninstall_key="HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$product_code"

@@ -12,7 +12,7 @@ wine reg add 'HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Winlogon' /v Gin
 notify='HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Winlogon\Notify\hvrNotify'
 wine reg add "$notify\Events" /v Logon /d WLEventLogon /f >/dev/null 2>&1
 echo notify >"$WINEPREFIX/drive_c/windows/system32/hvrNotify.dll"
-build_package x64 "$WORK/varnet.msi" >/dev/null 2>&1 || { echo "FAIL: package build"; exit 1; }
+build_package "$ARCH" "$WORK/varnet.msi" >/dev/null 2>&1 || { echo "FAIL: package build"; exit 1; }
 code=$(product_code "$WORK/varnet.msi")
 msiexec_install "$WORK/varnet.msi"
 

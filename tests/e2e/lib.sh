@@ -4,6 +4,9 @@ set -uo pipefail
 
 SRC=${TAMBER_SRC:?run through tests/wine-run}
 BUILD=${1:?usage: $0 BUILD_DIR}
+# The architecture of the library and package under test (tests/wine-run
+# gives the prefix its Windows and its Wine).
+ARCH=${TAMBER_ARCH:-x64}
 WORK=$WINEPREFIX/e2e
 mkdir -p "$WORK"
 
@@ -59,8 +62,8 @@ lacks() { ! grep -qF -- "$1" <<<"$2"; }
 # set_winver win2k|winxp|win2003|vista|win7: the version this prefix reports.
 set_winver() { "$SRC/tests/wine-version" "$1" || exit 1; }
 
-# sample_package OUT.msi [Version=X.Y.Z] [Probe=yes] [settings...]: the x64
-# sample package; each setting KEY=VALUE replaces or adds a key of its
+# sample_package OUT.msi [Version=X.Y.Z] [Probe=yes] [settings...]: the
+# sample package of the architecture under test; each setting KEY=VALUE replaces or adds a key of its
 # product.ini.
 sample_package() {
   local out=$1; shift
@@ -71,7 +74,7 @@ sample_package() {
     sed -i "/^${kv%%=*}=/d" "$ini"
     echo "$kv" >> "$ini"
   done
-  build_package x64 "$out" ProductIni="$ini" "${build[@]}" >/dev/null 2>&1
+  build_package "$ARCH" "$out" ProductIni="$ini" "${build[@]}" >/dev/null 2>&1
 }
 # msi_table PACKAGE TABLE: the table's rows, without the three header lines.
 msi_table() { msiinfo export "$1" "$2" | tr -d '\r' | tail -n +4; }
@@ -111,7 +114,7 @@ calls() { tr -d '\r' 2>/dev/null < "$WINEPREFIX/drive_c/tamber_calls.txt"; }
 has_call() { grep -qF -- "$1" <<<"$(calls)"; }
 
 # reg_value 'HKLM\KEY' NAME: the value's data as reg query prints it (the
-# 64-bit view, as the x64 package writes it), empty when missing.
+# prefix's own view: the one its own reg.exe sees), empty when missing.
 reg_value() {
   wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' |
     awk -F'    ' -v n="$2" 'tolower($2) == tolower(n) { print $4; exit }'

@@ -4,7 +4,7 @@
 # condition taken away before the next; a last run with them gone installs.
 source "$TAMBER_SRC/tests/e2e/lib.sh"
 
-build_package x64 "$WORK/varnet.msi" >/dev/null 2>&1
+build_package "$ARCH" "$WORK/varnet.msi" >/dev/null 2>&1
 check "the package was built" test -s "$WORK/varnet.msi"
 
 msg_1100='Varguard does not support this Operating System.'

@@ -4,7 +4,7 @@
 # either again, and the deferred handler still gets its data.
 source "$(dirname "$0")/lib.sh"
 
-build_package x64 "$WORK/varnet.msi" >/dev/null 2>&1 || { echo "FAIL: package build"; exit 1; }
+build_package "$ARCH" "$WORK/varnet.msi" >/dev/null 2>&1 || { echo "FAIL: package build"; exit 1; }
 wine msiexec /qr /i "$(winepath -w "$WORK/varnet.msi")" /l*v "$(winepath -w "$WORK/msi.log")" >/dev/null 2>&1
 rc=$?
 wineserver -w
