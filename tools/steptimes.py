@@ -129,7 +129,7 @@ def analyse(path, names):
             if stack:
                 stack[-1][3] += total
                 stack[-1][6] += below + 1
-            if handler in ("DllMain",) or handler.startswith("_GLOBAL__"):
+            if handler == "DllMain" or handler.startswith(("_GLOBAL__", "__tcf")):  # loading and unloading
                 continue
             row = steps.setdefault(handler, collections.OrderedDict()).setdefault(
                 step, dict({c: 0.0 for c in COLUMNS}, lines=0, calls=0))
