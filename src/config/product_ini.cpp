@@ -20,6 +20,10 @@ const wchar_t kLabelOverrides[] = L"ConfigureQuillonAttributes";
 const wchar_t kSimplifiedProperty[] = L"SIMP_VG_PKG";
 const wchar_t kStream[] = L"HVINSTADDINT_product_ini";
 const wchar_t kSimplifiedStream[] = L"HVINSTADDINT_product_ini_simp";
+// Only the two settings rows: a record fetched with its stream is slow to
+// fetch and to close, and the table holds the library itself too.
+const wchar_t kStreamsQuery[] = L"SELECT `Name`, `Data` FROM `Binary` WHERE `Name` = 'HVINSTADDINT_product_ini' OR "
+                                L"`Name` = 'HVINSTADDINT_product_ini_simp'";
 constexpr DWORD kStreamBytes = 65536;
 constexpr DWORD kSectionChars = 65536;
 constexpr DWORD kTempPathChars = 1000;
@@ -97,7 +101,7 @@ UINT LoadProductDotINI(const XString& path) {
     if (!database) return ERROR_SUCCESS;
 
     MsiHandle view;
-    UINT result = OpenTwoColumnView(database.get(), L"SELECT * FROM Binary", kLabelLoad, view);
+    UINT result = OpenTwoColumnView(database.get(), kStreamsQuery, kLabelLoad, view);
     if (result != ERROR_SUCCESS || !view) return result;
 
     MsiHandle record;

@@ -80,7 +80,6 @@ constexpr UINT kExitGui = 0x3DEAD;
 int StopClientProcesses();
 DWORD GetPlatformId(DWORD* platformId);
 void InitClientProcessNames();
-DWORD FindProcessByName(const char* name, DWORD* processId, HANDLE* process, DWORD access);
 int EnablePrivilege(const char* privilege);
 void StopServiceByName(const char* name);
 

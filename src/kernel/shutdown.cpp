@@ -46,11 +46,56 @@ struct Found {
     HANDLE handle = nullptr;
 };
 
-Found Find(const char* name, bool withFallback) {
-    Found f;
-    FindProcessByName(name, &f.id, &f.handle, kProcessAccess);
-    if (!f.handle && withFallback) FindProcessByName(name, &f.id, &f.handle, kProcessAccessNoTerminate);
-    return f;
+// A process sought by name: the first opened with kProcessAccess or, failing
+// that and with `withFallback`, the first opened with
+// kProcessAccessNoTerminate.
+struct Sought {
+    const char* name;
+    bool withFallback;
+    Found found;
+    bool full;
+};
+
+// One pass over the running processes for all the names sought, each process
+// named by its first module.
+void FindAll(Sought* sought, size_t count) {
+    Library psapi("PSAPI.DLL");
+    auto enumProcesses = psapi.Get<EnumProcessesFn>("EnumProcesses");
+    auto enumModules = psapi.Get<EnumProcessModulesFn>("EnumProcessModules");
+    auto moduleName = psapi.Get<GetModuleFileNameExAFn>("GetModuleFileNameExA");
+    if (!enumProcesses || !enumModules || !moduleName) return;
+
+    std::vector<DWORD> ids;
+    for (DWORD bytes = 1024;; bytes *= 2) {
+        ids.assign(bytes / sizeof(DWORD), 0);
+        DWORD filled = 0;
+        if (!enumProcesses(ids.data(), bytes, &filled)) return;
+        if (filled < bytes) {
+            ids.resize(filled / sizeof(DWORD));
+            break;
+        }
+    }
+    for (DWORD id : ids) {
+        HANDLE h = OpenProcess(kProcessAccess, FALSE, id);
+        const bool full = h != nullptr;
+        if (!full) h = OpenProcess(kProcessAccessNoTerminate, FALSE, id);
+        if (!h) continue;
+        HMODULE first = nullptr;
+        DWORD needed = 0;
+        char path[MAX_PATH] = "";
+        if (enumModules(h, &first, sizeof first, &needed) && moduleName(h, first, path, MAX_PATH))
+            for (Sought* s = sought; s != sought + count; ++s) {
+                if (_stricmp(BaseName(path), BaseName(s->name)) != 0) continue;
+                // A full match replaces a weaker one found earlier; nothing replaces a full one.
+                if (s->full || (!full && (!s->withFallback || s->found.handle))) break;
+                if (s->found.handle) CloseHandle(s->found.handle);
+                s->found = {id, h};
+                s->full = full;
+                h = nullptr;
+                break;
+            }
+        if (h) CloseHandle(h);
+    }
 }
 
 // Waits for every found process of a group; on timeout ends each with its code.
@@ -83,43 +128,6 @@ void InitClientProcessNames() {
     strncpy(g_serviceName, nt ? "VN_Service" : "Win9xService_wnd", kNameBytes - 1);
     strncpy(g_watchdogName, nt ? "VN_WatchDog" : "VN_WatchDog.exe", kNameBytes - 1);
     if (nt) strncpy(g_dhcpName, "VN_DHCP", kNameBytes - 1);
-}
-
-DWORD FindProcessByName(const char* name, DWORD* processId, HANDLE* process, DWORD access) {
-    Library psapi("PSAPI.DLL");
-    auto enumProcesses = psapi.Get<EnumProcessesFn>("EnumProcesses");
-    auto enumModules = psapi.Get<EnumProcessModulesFn>("EnumProcessModules");
-    auto moduleName = psapi.Get<GetModuleFileNameExAFn>("GetModuleFileNameExA");
-    if (!enumProcesses || !enumModules || !moduleName) return kSearchFailed;
-
-    std::vector<DWORD> ids;
-    for (DWORD bytes = 1024;; bytes *= 2) {
-        ids.assign(bytes / sizeof(DWORD), 0);
-        DWORD filled = 0;
-        if (!enumProcesses(ids.data(), bytes, &filled)) return kSearchFailed;
-        if (filled < bytes) {
-            ids.resize(filled / sizeof(DWORD));
-            break;
-        }
-    }
-    *processId = 0;
-    *process = nullptr;
-    const char* sought = BaseName(name);
-    for (DWORD id : ids) {
-        HANDLE h = OpenProcess(access, FALSE, id);
-        if (!h) continue;
-        HMODULE first = nullptr;
-        DWORD needed = 0;
-        char path[MAX_PATH] = "";
-        if (enumModules(h, &first, sizeof first, &needed) && moduleName(h, first, path, MAX_PATH) &&
-            _stricmp(BaseName(path), sought) == 0) {
-            *processId = id;
-            *process = h;
-            return 0;
-        }
-        CloseHandle(h);
-    }
-    return 0;
 }
 
 int EnablePrivilege(const char* privilege) {
@@ -156,10 +164,15 @@ int StopClientProcesses() {
     const bool nt = platform == VER_PLATFORM_WIN32_NT;
     EnablePrivilege("SeDebugPrivilege");
 
-    Found gui = Find("VN_GUI.exe", false);
-    Found service = Find("VN_Service.exe", true);
-    Found watchdog = Find("VN_WatchDog.exe", true);
-    Found dhcp = nt ? Find("VN_DHCP.exe", false) : Found();
+    Sought sought[] = {{"VN_GUI.exe", false, {}, false},
+                       {"VN_Service.exe", true, {}, false},
+                       {"VN_WatchDog.exe", true, {}, false},
+                       {"VN_DHCP.exe", false, {}, false}};
+    FindAll(sought, nt ? 4 : 3);
+    Found& gui = sought[0].found;
+    Found& service = sought[1].found;
+    Found& watchdog = sought[2].found;
+    Found& dhcp = sought[3].found;
 
     if (watchdog.handle) {
         StopServiceByName(g_watchdogName);

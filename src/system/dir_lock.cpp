@@ -75,6 +75,8 @@ private:
     bool powerUsers_ = false;
 };
 
+UntrustedAccess Untrusted(PSECURITY_DESCRIPTOR sd, AccessScope scope, const Trust& trust);
+
 bool IsDenyAce(BYTE type) {
     return type == ACCESS_DENIED_ACE_TYPE || type == ACCESS_DENIED_OBJECT_ACE_TYPE ||
            type == ACCESS_DENIED_CALLBACK_ACE_TYPE || type == ACCESS_DENIED_CALLBACK_OBJECT_ACE_TYPE;
@@ -216,7 +218,7 @@ private:
         DWORD error = GetSecurityInfo(held.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                                       nullptr, nullptr, nullptr, nullptr, sd.out());
         if (error != ERROR_SUCCESS) return Refuse(path, L"has an owner and access list that cannot be read", error);
-        UntrustedAccess found = FindUntrustedAccess(sd.get(), AccessScope::Entry);
+        UntrustedAccess found = Untrusted(sd.get(), AccessScope::Entry, trust_);
         // The package locks the installation directory with a list of its own.
         if (_wcsicmp(WithBackslash(path).c_str(), installDir_.c_str()) == 0) found.protectedList = false;
         if (found.Found()) {
@@ -233,6 +235,7 @@ private:
 
     const wchar_t* label_;
     std::wstring top_, installDir_;
+    const Trust trust_;  // asked once for the whole walk, not at every entry
     bool refused_ = false;
 };
 
@@ -270,7 +273,12 @@ bool ChooseTop(const wchar_t* label, const std::wstring& given, std::wstring cre
 }  // namespace
 
 UntrustedAccess FindUntrustedAccess(PSECURITY_DESCRIPTOR sd, AccessScope scope) {
-    const Trust trust;
+    return Untrusted(sd, scope, Trust());
+}
+
+namespace {
+
+UntrustedAccess Untrusted(PSECURITY_DESCRIPTOR sd, AccessScope scope, const Trust& trust) {
     UntrustedAccess found;
     PSID ownerSid = nullptr;
     PACL dacl = nullptr;
@@ -299,6 +307,8 @@ UntrustedAccess FindUntrustedAccess(PSECURITY_DESCRIPTOR sd, AccessScope scope) 
     }
     return found;
 }
+
+}  // namespace
 
 bool CheckInstallDirParents(const wchar_t* label, const XString& dir, XString* created) {
     const std::wstring path = WithBackslash(Widened(dir).wvalue());

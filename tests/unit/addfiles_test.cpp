@@ -80,9 +80,13 @@ TEST_CASE("additional files go into a directory of their own and only they are c
     const std::wstring inst = TempDir() + L"Inst\\";
     CreateDirectoryW(inst.c_str(), nullptr);
     CreateDirectoryW((inst + L"database").c_str(), nullptr);
+    CreateDirectoryW((inst + L"HVSelfInstall").c_str(), nullptr);
     const char* const leaving[] = {"..\\evil.txt", "C:evil.txt", "sub/evil.txt"};
     TestPackage pkg;
-    pkg.Property(L"UILevel", L"2").Binary(L"HVINSTADDINT_userc_c", "sites");
+    // Each file from its own row, whichever rows lie around it.
+    pkg.Property(L"UILevel", L"2")
+        .Binary(L"HVINSTADDINT_userc_c", "sites")
+        .Binary(L"HVINSTADDEXT_local.policy", "policy");
     for (const char* name : leaving) pkg.Binary(Widen(std::string("HVINSTADDEXT_") + name), "evil");
     BindSession(pkg.Session());
     Property_table_to_CAD();  // as OnBegin does: the container holds every property
@@ -113,6 +117,7 @@ TEST_CASE("additional files go into a directory of their own and only they are c
     CHECK(InstallAdditionalFileFromBinaryTable(inst.c_str()) == 0);
     UnbindSession();
     CHECK(ReadFileBytes(inst + L"database\\userc.c") == "sites");
+    CHECK(ReadFileBytes(inst + L"HVSelfInstall\\local.policy") == "policy");
     for (const char* name : {"UILevel", "0.tmp"})
         CHECK(log.Contains(kCopy + "Skipped " + name + " in " + Narrow(fresh) +
                            ": this installation did not extract it; not copied"));
