@@ -20,6 +20,20 @@ const wchar_t* DescribeFailure(UINT result) {
     }
 }
 
+// The engine's answer, read again with room for it when the first buffer is
+// too small (`grew`).
+UINT QueryTargetPath(const wchar_t* directory, std::vector<wchar_t>& buffer, bool* grew) {
+    buffer.assign(kFirstReadChars, L'\0');
+    DWORD chars = kFirstReadChars;
+    UINT result = MsiGetTargetPathW(g_hMsi, directory, buffer.data(), &chars);
+    *grew = result == ERROR_MORE_DATA;
+    if (*grew) {
+        buffer.assign(++chars, L'\0');
+        result = MsiGetTargetPathW(g_hMsi, directory, buffer.data(), &chars);
+    }
+    return result;
+}
+
 }  // namespace
 
 UINT GetTargetPath(XString directory, XString* path) {
@@ -34,15 +48,10 @@ UINT GetTargetPath(XString directory, XString* path) {
     directory.setEncoding(XString::Unicode);
     if (IsUseCAD()) return ReadFromContainer(kLabel, directory, path);
 
-    std::vector<wchar_t> buffer(kFirstReadChars);
-    DWORD chars = kFirstReadChars;
-    UINT result = MsiGetTargetPathW(g_hMsi, directory.wvalue(), buffer.data(), &chars);
-    if (result == ERROR_MORE_DATA) {
-        LogMessage(0, kLabel, L"uRet==ERROR_MORE_DATA");
-        chars += 1;
-        buffer.assign(chars, L'\0');
-        result = MsiGetTargetPathW(g_hMsi, directory.wvalue(), buffer.data(), &chars);
-    }
+    std::vector<wchar_t> buffer;
+    bool grew = false;
+    UINT result = QueryTargetPath(directory.wvalue(), buffer, &grew);
+    if (grew) LogMessage(0, kLabel, L"uRet==ERROR_MORE_DATA");
     if (result == ERROR_SUCCESS) {
         *path = XString(buffer.data());
     } else {
@@ -56,14 +65,9 @@ UINT GetTargetPath(XString directory, XString* path) {
 
 XString GetTargetPathUnlogged(const wchar_t* directory) {
     if (g_hMsi == 0) return XString();
-    std::vector<wchar_t> buffer(kFirstReadChars);
-    DWORD chars = kFirstReadChars;
-    UINT result = MsiGetTargetPathW(g_hMsi, directory, buffer.data(), &chars);
-    if (result == ERROR_MORE_DATA) {
-        buffer.assign(++chars, L'\0');
-        result = MsiGetTargetPathW(g_hMsi, directory, buffer.data(), &chars);
-    }
-    return result == ERROR_SUCCESS ? XString(buffer.data()) : XString();
+    std::vector<wchar_t> buffer;
+    bool grew = false;
+    return QueryTargetPath(directory, buffer, &grew) == ERROR_SUCCESS ? XString(buffer.data()) : XString();
 }
 
 UINT SetTargetPath(XString directory, XString path) {
