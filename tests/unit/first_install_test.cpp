@@ -119,10 +119,9 @@ TEST_CASE("OnFirstAfter locks from the highest folder the run made") {
 TEST_CASE("OnBegin lets an administrator with a filtered token through") {
     TestPackage pkg;
     pkg.Property(L"UILevel", L"2").Client(L"C:\\");
-    HANDLE token = FilteredAdministratorToken();
+    const KernelHandle token = FilteredAdministratorToken();
     LogCapture log;
-    CHECK(CallHandlerWithToken(token, "OnBegin", pkg) == ERROR_SUCCESS);
-    CloseHandle(token);
+    CHECK(CallHandlerWithToken(token.get(), "OnBegin", pkg) == ERROR_SUCCESS);
     CHECK(log.Find("<OnBegin> Running on Windows version:") >= 0);
     CHECK(log.Find("<OnBegin> Function ended") >= 0);
 }

@@ -399,22 +399,23 @@ void MakeRegistryLink(HKEY root, const std::wstring& key, const std::wstring& ta
     if (set != ERROR_SUCCESS) throw std::runtime_error("cannot point the link " + Narrow(key));
 }
 
-HANDLE FilteredAdministratorToken() {
-    HANDLE process = nullptr, filtered = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &process)) throw std::runtime_error("OpenProcessToken");
+KernelHandle FilteredAdministratorToken() {
+    HANDLE opened = nullptr, made = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &opened)) throw std::runtime_error("OpenProcessToken");
+    const KernelHandle process(opened);
     SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
     PSID administrators = nullptr;
     AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
                              &administrators);
     SID_AND_ATTRIBUTES disable = {administrators, 0};
-    const BOOL made = CreateRestrictedToken(process, 0, 1, &disable, 0, nullptr, 0, nullptr, &filtered);
-    CloseHandle(process);
+    CreateRestrictedToken(process.get(), 0, 1, &disable, 0, nullptr, 0, nullptr, &made);
+    KernelHandle filtered(made);
     // The group must be there, for deny only, or the token shows nothing.
     DWORD size = 0;
-    GetTokenInformation(filtered, TokenGroups, nullptr, 0, &size);
+    GetTokenInformation(filtered.get(), TokenGroups, nullptr, 0, &size);
     std::vector<BYTE> buffer(size ? size : 1);
     bool denyOnly = false;
-    if (made && GetTokenInformation(filtered, TokenGroups, buffer.data(), size, &size)) {
+    if (filtered && GetTokenInformation(filtered.get(), TokenGroups, buffer.data(), size, &size)) {
         const TOKEN_GROUPS* groups = reinterpret_cast<const TOKEN_GROUPS*>(buffer.data());
         for (DWORD i = 0; i < groups->GroupCount; ++i)
             if (EqualSid(groups->Groups[i].Sid, administrators))
@@ -435,11 +436,10 @@ UINT CallHandlerWithToken(HANDLE token, const char* handler, TestPackage& pkg) {
     if (!CreateProcessAsUserW(token, nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                               &child))
         return ERROR_CREATE_FAILED;
-    WaitForSingleObject(child.hProcess, INFINITE);
+    const KernelHandle process(child.hProcess), thread(child.hThread);
+    WaitForSingleObject(process.get(), INFINITE);
     DWORD code = ERROR_CREATE_FAILED;
-    GetExitCodeProcess(child.hProcess, &code);
-    CloseHandle(child.hThread);
-    CloseHandle(child.hProcess);
+    GetExitCodeProcess(process.get(), &code);
     return code;
 }
 

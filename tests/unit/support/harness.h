@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "util/handles.h"
+
 // An installer database made in memory, with the tables a test asks for,
 // and a real session opened on it.
 class TestPackage {
@@ -66,7 +68,7 @@ UINT CallHandler(const char* handler, MSIHANDLE session);
 
 // A primary token of this process's account with the Administrators group
 // present for deny only, as UAC filters an administrator's token.
-HANDLE FilteredAdministratorToken();
+KernelHandle FilteredAdministratorToken();
 // Runs one handler in a child process started with `token`, on a session
 // that the child opens on the saved package; the handler's result, or
 // ERROR_CREATE_FAILED when the child could not start.
